@@ -1,0 +1,31 @@
+// The crawl engine: page loader, link walker and tone downloader, with the two URL sets and
+// the running crawl's progress window. The main dialog derives from it, so these are the
+// dialog's own members; the engine sees of the dialog only what it declares here.
+#pragma once
+
+#include "crawl/UrlSet.h"
+#include "platform/mshtml.h"
+
+#include <string>
+
+class CProgressDialog;
+
+class CCrawlEngine {
+public:
+    CCrawlEngine() = default;
+    virtual ~CCrawlEngine() = default;
+    CCrawlEngine(const CCrawlEngine&) = delete;
+    CCrawlEngine& operator=(const CCrawlEngine&) = delete;
+
+    void CrawlPage(LPCWSTR url);
+    void WalkLinks(LPCWSTR url, IHTMLDocument2* document);
+    void DownloadTone(LPCWSTR url, int retriesLeft);
+
+    UrlSet m_visited;
+    UrlSet m_walked;
+    CProgressDialog* m_pProgress = nullptr;
+
+protected:
+    // The current text of the folder field, read each time a tone is stored.
+    virtual std::u16string ReadSaveFolder() const = 0;
+};

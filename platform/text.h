@@ -1,0 +1,55 @@
+// String, path and URL services on zero-terminated UTF-16 text, with POSIX paths ('/').
+#pragma once
+
+#include "platform/com.h"
+
+#include <cstdarg>
+
+constexpr int MAX_PATH = 260;
+
+int lstrlen(LPCWSTR text);       // 0 for null
+int lstrlenA(const char* text);  // 0 for null
+
+namespace rt {
+// The runtime's wide-character white-space test.
+bool iswspace(char16_t c);
+} // namespace rt
+
+// Removes white space (rt::iswspace) at the end, then at the start.
+void TrimWhiteSpace(char16_t* text);
+
+// Copies at most n - 1 units and a terminator. Returns dst.
+LPWSTR StrCpyN(LPWSTR dst, LPCWSTR src, int n);
+// Appends so that dst holds at most cch - 1 units and a terminator. Returns dst.
+LPWSTR StrCatBuff(LPWSTR dst, LPCWSTR src, int cch);
+// Byte version of StrCpyN.
+char* lstrcpynA(char* dst, const char* src, int n);
+// Case-insensitive search and comparison (simple case folding of the whole BMP).
+LPCWSTR StrStrI(LPCWSTR haystack, LPCWSTR needle);
+int StrCmpI(LPCWSTR a, LPCWSTR b);
+// Bounded formatting: %s (UTF-16 text; null prints "(null)"), %d %u %x %X with flags 0/-,
+// width, and %%. Output is cut at cch - 1 units; returns the length, or -1 when cut.
+int wnsprintf(LPWSTR buf, int cch, LPCWSTR fmt, ...);
+int wvnsprintf(LPWSTR buf, int cch, LPCWSTR fmt, va_list args);
+
+// Paths. Buffers are MAX_PATH units unless said otherwise.
+LPWSTR PathFindExtension(LPCWSTR path); // the '.', or the terminator when there is none
+void PathRemoveExtension(LPWSTR path);
+LPWSTR PathFindFileName(LPCWSTR path);
+void PathUndecorate(LPWSTR path);
+// Joins dir and file into dest (MAX_PATH); resolves "." and ".."; an absolute file replaces
+// dir. Returns dest, or null (dest empty) when the result does not fit.
+LPWSTR PathCombine(LPWSTR dest, LPCWSTR dir, LPCWSTR file);
+LPWSTR PathRemoveBackslash(LPWSTR path);
+bool PathFileExists(LPCWSTR path);
+
+// URL unescaping.
+constexpr DWORD URL_UNESCAPE_INPLACE = 0x00100000;
+constexpr DWORD URL_DONT_UNESCAPE_EXTRA_INFO = 0x02000000;
+HRESULT UrlUnescape(LPWSTR url, LPWSTR out, DWORD* pcchOut, DWORD flags);
+HRESULT UrlUnescapeA(char* url, char* out, DWORD* pcchOut, DWORD flags);
+
+// UTF-16 <-> UTF-8 for the edges of the program (file system, libraries, UI).
+#include <string>
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text); // malformed bytes become U+FFFD

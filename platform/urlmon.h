@@ -1,0 +1,132 @@
+// The URL download service: monikers bound to storage, with notifications to an
+// IBindStatusCallback delivered through the program's message pump.
+#pragma once
+
+#include "platform/com.h"
+
+#include <string>
+
+inline constexpr IID IID_IBinding = {
+    0x79EAC9C0, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+inline constexpr IID IID_IBindStatusCallback = {
+    0x79EAC9C1, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
+inline constexpr IID IID_IBindCtx = {
+    0x0000000E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IMoniker = {
+    0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// The program's own query on a binding: what the server answered.
+inline constexpr IID IID_IBindingHttpInfo = {
+    0x6A1E3C10, 0x5B2D, 0x4F0E, {0x9A, 0x71, 0x2C, 0x44, 0x8E, 0x13, 0x07, 0x5D}};
+
+constexpr HRESULT MK_S_ASYNCHRONOUS = 0x000401E8;
+constexpr HRESULT INET_E_CANNOT_CONNECT = static_cast<HRESULT>(0x800C0004);
+constexpr HRESULT INET_E_RESOURCE_NOT_FOUND = static_cast<HRESULT>(0x800C0005);
+constexpr HRESULT INET_E_DOWNLOAD_FAILURE = static_cast<HRESULT>(0x800C0008);
+constexpr HRESULT INET_E_INVALID_URL = static_cast<HRESULT>(0x800C0002);
+constexpr HRESULT INET_E_UNKNOWN_PROTOCOL = static_cast<HRESULT>(0x800C000D);
+
+// Bind flags (GetBindInfo).
+constexpr DWORD BINDF_ASYNCHRONOUS = 0x1;
+constexpr DWORD BINDF_ASYNCSTORAGE = 0x2;
+constexpr DWORD BINDF_GETNEWESTVERSION = 0x10;
+constexpr DWORD BINDF_RESYNCHRONIZE = 0x200;
+
+// Status codes of OnProgress.
+constexpr ULONG BINDSTATUS_FINDINGRESOURCE = 1;
+constexpr ULONG BINDSTATUS_CONNECTING = 2;
+constexpr ULONG BINDSTATUS_REDIRECTING = 3;
+constexpr ULONG BINDSTATUS_BEGINDOWNLOADDATA = 4;
+constexpr ULONG BINDSTATUS_DOWNLOADINGDATA = 5;
+constexpr ULONG BINDSTATUS_ENDDOWNLOADDATA = 6;
+constexpr ULONG BINDSTATUS_SENDINGREQUEST = 11;
+constexpr ULONG BINDSTATUS_MIMETYPEAVAILABLE = 13;
+constexpr ULONG BINDSTATUS_CACHEFILENAMEAVAILABLE = 14;
+
+// OnDataAvailable flags and medium types.
+constexpr DWORD BSCF_FIRSTDATANOTIFICATION = 0x1;
+constexpr DWORD BSCF_LASTDATANOTIFICATION = 0x2;
+constexpr DWORD BSCF_DATAFULLYAVAILABLE = 0x4;
+constexpr DWORD TYMED_ISTREAM = 4;
+
+struct BINDINFO {
+    ULONG cbSize;
+    LPWSTR szExtraInfo;
+    DWORD grfBindInfo;
+    DWORD dwBindVerb;
+    LPWSTR szCustomVerb;
+    DWORD cbstgmedData;
+    DWORD dwOptions;
+    DWORD dwOptionsFlags;
+    DWORD dwCodePage;
+    DWORD dwReserved;
+};
+
+struct FORMATETC {
+    uint16_t cfFormat;
+    void* ptd;
+    DWORD dwAspect;
+    LONG lindex;
+    DWORD tymed;
+};
+
+struct STGMEDIUM {
+    DWORD tymed;
+    IStream* pstm;
+    IUnknown* pUnkForRelease;
+};
+
+struct IBinding : IUnknown {
+    virtual HRESULT Abort() = 0;
+};
+
+// What the server answered for a binding, as far as it is known yet.
+struct IBindingHttpInfo : IUnknown {
+    // The address after redirects.
+    virtual std::u16string GetFinalUrl() = 0;
+    // The Content-Type header as sent (may carry a charset parameter); empty when none.
+    virtual std::u16string GetContentType() = 0;
+};
+
+struct IBindStatusCallback : IUnknown {
+    virtual HRESULT OnStartBinding(DWORD dwReserved, IBinding* pib) = 0;
+    virtual HRESULT GetPriority(LONG* pnPriority) = 0;
+    virtual HRESULT OnLowResource(DWORD reserved) = 0;
+    virtual HRESULT OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode,
+                               LPCWSTR szStatusText) = 0;
+    virtual HRESULT OnStopBinding(HRESULT hresult, LPCWSTR szError) = 0;
+    virtual HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) = 0;
+    virtual HRESULT OnDataAvailable(DWORD grfBSCF, DWORD dwSize, FORMATETC* pformatetc,
+                                    STGMEDIUM* pstgmed) = 0;
+    virtual HRESULT OnObjectAvailable(REFIID riid, IUnknown* punk) = 0;
+};
+
+// A bind context carries the registered bind-status callback of the bindings made with it.
+struct IBindCtx : IUnknown {};
+
+struct IMoniker : IUnknown {
+    // Starts an asynchronous transfer into the cache. GetBindInfo and OnStartBinding are
+    // called before it returns MK_S_ASYNCHRONOUS; everything after arrives through the pump.
+    virtual HRESULT BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riid,
+                                  void** ppvObj) = 0;
+    // The address the moniker was made from.
+    virtual HRESULT GetDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPWSTR* ppszDisplayName) = 0;
+};
+
+HRESULT CreateURLMoniker(IMoniker* pmkContext, LPCWSTR szURL, IMoniker** ppmk);
+HRESULT CreateAsyncBindCtx(DWORD reserved, IBindStatusCallback* pbsc, void* penumfmtetc,
+                           IBindCtx** ppbc);
+// Registers pbsc with the bind context; the callback registered before it, if any, is handed
+// back through ppbscPrevious (with a reference) when that is not null.
+HRESULT RegisterBindStatusCallback(IBindCtx* pbc, IBindStatusCallback* pbsc,
+                                   IBindStatusCallback** ppbscPrevious, DWORD reserved);
+HRESULT RevokeBindStatusCallback(IBindCtx* pbc, IBindStatusCallback* pbsc);
+
+// The cache: the entry of a URL is its cache file; deleting it removes the file.
+bool DeleteUrlCacheEntry(LPCWSTR url);
+
+// Service start and end, called by the runtime's CoInitialize/CoUninitialize. Shutdown
+// aborts what is still running, delivers nothing more and removes the cache folder.
+bool UrlServiceStartup();
+void UrlServiceShutdown();
+// The process's private cache folder (valid between startup and shutdown).
+std::string UrlCacheFolder();
