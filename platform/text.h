@@ -7,8 +7,8 @@
 
 constexpr int MAX_PATH = 260;
 
-int lstrlen(LPCWSTR text);       // 0 for null
-int lstrlenA(const char* text);  // 0 for null
+int lstrlen(LPCWSTR text);      // 0 for null
+int lstrlenA(const char* text); // 0 for null
 
 namespace rt {
 // The runtime's wide-character white-space test.

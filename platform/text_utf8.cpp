@@ -1,0 +1,122 @@
+// UTF-8 <-> UTF-16 for the edges of the program, and the strict single-sequence decoder.
+#include "platform/text_utf8.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
+
+bool IsHighSurrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+} // namespace
+
+namespace utf8 {
+
+bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint) {
+    if (pos >= text.size())
+        return false;
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    if (lead < 0x80) {
+        *codePoint = lead;
+        ++pos;
+        return true;
+    }
+    // The smallest value each length may carry rules out overlong forms.
+    int trail = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trail = 1, cp = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        trail = 2, cp = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trail = 3, cp = lead & 0x07, minimum = 0x10000;
+    } else {
+        return false; // continuation byte, 0xC0/0xC1, or 0xF5 and above
+    }
+    if (text.size() - pos <= static_cast<size_t>(trail))
+        return false;
+    for (int i = 1; i <= trail; ++i) {
+        const auto byte = static_cast<unsigned char>(text[pos + i]);
+        if (!IsContinuation(byte))
+            return false;
+        cp = (cp << 6) | (byte & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return false;
+    *codePoint = cp;
+    pos += trail + 1;
+    return true;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+}
+
+} // namespace utf8
+
+std::string ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t unit = text[i];
+        if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+            unit = kReplacement;
+        }
+        AppendUtf8(out, unit);
+    }
+    return out;
+}
+
+std::u16string FromUtf8(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    while (pos < text.size()) {
+        char32_t cp = 0;
+        if (utf8::DecodeOne(text, pos, &cp)) {
+            utf8::AppendUtf16(out, cp);
+        } else {
+            // One replacement per malformed byte keeps the scan simple and always moving.
+            out += static_cast<char16_t>(kReplacement);
+            ++pos;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,18 @@
+// One UTF-8 code point at a time, shared by the lenient edge conversions and the strict
+// decoding service.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace utf8 {
+
+// Decodes the well-formed sequence at text[pos] into *codePoint and advances pos past it.
+// Returns false, leaving pos unchanged, for an overlong form, a surrogate, a value above
+// U+10FFFF, a stray continuation byte, a lead byte 0xF8-0xFF or a truncated sequence.
+bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint);
+
+// Appends the UTF-16 form of codePoint (a scalar value) to out.
+void AppendUtf16(std::u16string& out, char32_t codePoint);
+
+} // namespace utf8
