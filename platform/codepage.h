@@ -17,6 +17,9 @@ DWORD GetLastError();
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, char* out,
                         int cbOut);
 bool IsDBCSLeadByte(unsigned char byte);
+// The reverse, for the ANSI code page only (CP_ACP or 1252); same conventions.
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* bytes, int cbBytes, LPWSTR out,
+                        int cchOut);
 
 // The UTF-8 decoding service. srcSize in bytes (-1: up to the terminator, included);
 // *dstSize in units on entry (0: only measure), units written on return. Fails (E_FAIL) on
