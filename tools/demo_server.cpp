@@ -1,0 +1,89 @@
+// Serves the generated demo library on 127.0.0.1 until it is stopped.
+//   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--expect FILE]
+// Prints the start address on its first line. With --expect, writes the names the tones
+// get in an empty folder, one per line, so a run can be checked.
+#include "tools/DemoLibrary.h"
+
+#include <httplib.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+
+namespace {
+httplib::Server* g_server = nullptr;
+void Stop(int) {
+    if (g_server)
+        g_server->stop();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    int port = 0, pages = 5, tonesPerPage = 8;
+    std::string expectFile;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--port"))
+            port = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--pages"))
+            pages = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--tones-per-page"))
+            tonesPerPage = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--expect"))
+            expectFile = argv[i + 1];
+    }
+    if (pages < 1 || tonesPerPage < 0) {
+        std::fprintf(stderr, "pmdemo-server: bad arguments\n");
+        return 2;
+    }
+    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage);
+    if (!expectFile.empty()) {
+        std::set<std::string> names;
+        for (const DemoTone& tone : library.tones)
+            names.insert(tone.storedName);
+        std::ofstream out(expectFile);
+        for (const std::string& name : names)
+            out << name << "\n";
+    }
+
+    httplib::Server server;
+    server.Get("/library.html", [&](const httplib::Request& req, httplib::Response& res) {
+        int page = req.has_param("page") ? std::atoi(req.get_param_value("page").c_str()) : 1;
+        if (req.get_param_value("product_id") != "12" || page < 1 || page > library.pages) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(library.PageHtml(page), "text/html; charset=utf-8");
+    });
+    // Tone addresses carry the tone's number after "l6file/".
+    auto serveTone = [&](const httplib::Request& req, httplib::Response& res) {
+        size_t id = std::strtoul(std::string(req.matches[1]).c_str(), nullptr, 10);
+        if (id >= library.tones.size()) {
+            res.status = 404;
+            return;
+        }
+        const DemoTone& tone = library.tones[id];
+        if (!tone.disposition.empty())
+            res.set_header("Content-Disposition", tone.disposition);
+        res.set_content(tone.bytes, "application/octet-stream");
+    };
+    server.Get(R"(/l6file/(\d+)/.*)", serveTone);
+    server.Get(R"(/download/l6file/(\d+))", serveTone);
+
+    int bound = port ? (server.bind_to_port("127.0.0.1", port) ? port : -1)
+                     : server.bind_to_any_port("127.0.0.1");
+    if (bound < 0) {
+        std::fprintf(stderr, "pmdemo-server: cannot listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    std::printf("http://127.0.0.1:%d%s\n", bound, library.PagePath(1).c_str());
+    std::fflush(stdout);
+    g_server = &server;
+    std::signal(SIGINT, Stop);
+    std::signal(SIGTERM, Stop);
+    server.listen_after_bind();
+    return 0;
+}
