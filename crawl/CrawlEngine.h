@@ -28,4 +28,9 @@ public:
 protected:
     // The current text of the folder field, read each time a tone is stored.
     virtual std::u16string ReadSaveFolder() const = 0;
+
+private:
+    // One download attempt of a tone; true when a stall asks for another attempt.
+    bool AttemptTone(LPCWSTR url, int retriesLeft);
+    void StoreTone(LPCWSTR url, LPCWSTR cacheFile);
 };

@@ -1,13 +1,117 @@
-// The tone downloader: fetches one tone into the cache and stores it in the folder.
+// The tone downloader: fetches one tone into the cache under a stall watchdog, retrying a
+// stalled transfer while retries are left, and hands the finished file to storing.
 #include "crawl/CrawlEngine.h"
+#include "crawl/DownloadCallback.h"
+#include "crawl/MessagePump.h"
+#include "naming/Naming.h"
+#include "platform/clock.h"
+#include "platform/com_ptr.h"
 #include "platform/text.h"
 #include "ui/ProgressDialog.h"
 
-void CCrawlEngine::DownloadTone(LPCWSTR url, int) {
-    if (!m_visited.Contains(url)) {
-        // Fetching and storing arrive with the download service.
+namespace {
+
+constexpr DWORD kStallMs = 20000;
+constexpr DWORD kGraceMs = 10000;
+constexpr LPCWSTR kRetryMessage =
+    u"This download seems to be stuck, I'm about to give up and retry this download!";
+constexpr LPCWSTR kSkipMessage =
+    u"This download seems to be stuck, I'm about to give up on this download and skip it!";
+
+// The name shown while a tone downloads: the value after "pmw_filename=" up to the next
+// '/', or else the URL's tail; percent escapes decoded up to a '?' or '#'.
+void MakeDisplayName(LPCWSTR url, WCHAR (&szName)[MAX_PATH]) {
+    static constexpr char16_t kKey[] = u"pmw_filename=";
+    if (LPCWSTR key = StrStrI(url, kKey)) {
+        LPCWSTR value = key + (sizeof kKey / sizeof kKey[0] - 1);
+        int n = 0;
+        while (value[n] && value[n] != u'/' && n < MAX_PATH - 1) {
+            szName[n] = value[n];
+            ++n;
+        }
+        szName[n] = 0;
+    } else {
+        int length = lstrlen(url);
+        StrCpyN(szName, length > MAX_PATH - 1 ? url + length - (MAX_PATH - 1) : url, MAX_PATH);
     }
+    FixUpName(szName, MAX_PATH);
+    DWORD cch = MAX_PATH;
+    UrlUnescape(szName, nullptr, &cch, URL_UNESCAPE_INPLACE | URL_DONT_UNESCAPE_EXTRA_INFO);
+}
+
+void AbortBinding(CDownloadCallback* pObserver) {
+    if (pObserver->m_pBinding)
+        pObserver->m_pBinding->Abort();
+}
+
+} // namespace
+
+void CCrawlEngine::DownloadTone(LPCWSTR url, int retriesLeft) {
+    bool bRetry = false;
+    if (!m_visited.Contains(url))
+        bRetry = AttemptTone(url, retriesLeft);
+
     m_pProgress->SetToneStatus(u"");
     m_pProgress->ClearLog();
     m_pProgress->SetProgress(100, 0);
+    if (bRetry && retriesLeft != 0)
+        DownloadTone(url, retriesLeft - 1);
+}
+
+bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
+    WCHAR szName[MAX_PATH];
+    MakeDisplayName(url, szName);
+    WCHAR szStatus[1024];
+    wnsprintf(szStatus, 1024, u"Downloading tone %s\r\n%s", szName, url);
+    m_pProgress->SetToneStatus(szStatus);
+
+    // Declared in the reverse of their release order.
+    CComPtr<IMoniker> pMoniker;
+    auto pObserver = CComPtr<CDownloadCallback>::Attach(new CDownloadCallback(m_pProgress));
+    CComPtr<IBindCtx> pBindCtx;
+    CComPtr<IUnknown> pStorage;
+
+    if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)))
+        return false;
+    if (FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx)))
+        return false;
+    RegisterBindStatusCallback(pBindCtx.get(), pObserver.get(), nullptr, 0);
+    HRESULT hr = pMoniker->BindToStorage(pBindCtx.get(), nullptr, IID_IStream, pStorage.ppv());
+    wnsprintf(szStatus, 1024, u"BindToStorage returned 0x%08x", static_cast<unsigned>(hr));
+    m_pProgress->AppendLog(szStatus);
+
+    // Wait for the stop, with the stall watchdog: more than 20 s without a progress
+    // notification opens a grace period; 10 s into it the transfer is aborted.
+    bool bStalled = false;
+    bool bStuckLogged = false;
+    bool bRetry = false;
+    DWORD dwGraceStart = 0;
+    while (!m_pProgress->m_bCancel) {
+        if (pObserver->m_bDone)
+            break;
+        DWORD dwNow = GetTickCount();
+        if (dwNow - pObserver->m_dwLastProgress <= kStallMs) {
+            bStalled = false;
+        } else if (!bStalled) {
+            bStalled = true;
+            bStuckLogged = false;
+            dwGraceStart = dwNow;
+        } else if (dwNow - dwGraceStart >= kGraceMs) {
+            AbortBinding(pObserver.get());
+            bRetry = true;
+            break;
+        } else if (!bStuckLogged) {
+            bStuckLogged = true;
+            m_pProgress->AppendLog(retriesLeft != 0 ? kRetryMessage : kSkipMessage);
+        }
+        m_pProgress->UpdateTotals(false);
+        PumpOneMessage();
+    }
+
+    if (m_pProgress->m_bCancel)
+        AbortBinding(pObserver.get());
+    RevokeBindStatusCallback(pBindCtx.get(), pObserver.get());
+    if (!m_pProgress->m_bCancel && SUCCEEDED(pObserver->m_hrResult))
+        StoreTone(url, pObserver->m_szCacheFile);
+    return bRetry;
 }

@@ -5,6 +5,7 @@
 #include "platform/com.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class UrlSet {
@@ -25,9 +26,9 @@ public:
 private:
     struct UrlNode {
         std::u16string url;
-        UrlNode* next;
+        std::unique_ptr<UrlNode> next;
     };
     const UrlNode* Find(uint32_t bucket, LPCWSTR url) const;
 
-    UrlNode* m_buckets[kBuckets];
+    std::unique_ptr<UrlNode> m_buckets[kBuckets];
 };

@@ -1,4 +1,4 @@
-// Owning holder of one counted reference.
+// Owning holders of a counted reference, an automation string and a variant.
 #pragma once
 
 #include "platform/com.h"
@@ -41,4 +41,36 @@ public:
 
 private:
     T* m_p = nullptr;
+};
+
+// An automation string that is freed when it goes out of scope.
+class CBstr {
+public:
+    CBstr() = default;
+    explicit CBstr(const char16_t* text) : m_bstr(SysAllocString(text)) {}
+    ~CBstr() { SysFreeString(m_bstr); }
+    CBstr(const CBstr&) = delete;
+    CBstr& operator=(const CBstr&) = delete;
+    BSTR get() const { return m_bstr; }
+    void Free() { SysFreeString(std::exchange(m_bstr, nullptr)); }
+    // For out-parameters: the holder must be empty.
+    BSTR* operator&() { return &m_bstr; }
+
+private:
+    BSTR m_bstr = nullptr;
+};
+
+// A variant that is cleared when it goes out of scope.
+class CVariant {
+public:
+    CVariant() { VariantInit(&m_var); }
+    ~CVariant() { VariantClear(&m_var); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
+    VARIANT* operator&() { return &m_var; }
+    VARIANT& get() { return m_var; }
+    const VARIANT* operator->() const { return &m_var; }
+
+private:
+    VARIANT m_var;
 };

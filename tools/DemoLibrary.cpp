@@ -19,9 +19,9 @@ std::string ToneBytes(uint32_t seed, size_t size) {
 }
 
 struct NameStyle {
-    std::string shown;      // the name the user should see
-    std::string escaped;    // percent-escaped UTF-8 form for addresses
-    bool viaDisposition;    // served as Content-Disposition rather than in the address
+    std::string shown;   // the name the user should see
+    std::string escaped; // percent-escaped UTF-8 form for addresses
+    bool viaDisposition; // served as Content-Disposition rather than in the address
 };
 
 const NameStyle kNames[] = {
@@ -58,16 +58,17 @@ DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage) {
             std::string file = style.escaped;
             if (style.viaDisposition) {
                 tone.path = "/download/l6file/" + std::to_string(id);
-                bool ascii = std::all_of(style.shown.begin(), style.shown.end(),
-                                         [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+                bool ascii = std::all_of(style.shown.begin(), style.shown.end(), [](char c) {
+                    return static_cast<unsigned char>(c) < 0x80;
+                });
                 tone.disposition = ascii ? "attachment; filename=\"" + style.shown + "\""
                                          : "attachment; filename*=UTF-8''" + style.escaped;
             } else {
-                tone.path = "/l6file/" + std::to_string(id) + "/" + file +
-                            "?pmw_filename=" + file;
+                tone.path = "/l6file/" + std::to_string(id) + "/" + file + "?pmw_filename=" + file;
             }
             std::string base = style.shown.substr(0, style.shown.size() - 4);
-            tone.storedName = round == 0 ? style.shown : base + "[" + std::to_string(round) + "].l6t";
+            tone.storedName =
+                round == 0 ? style.shown : base + "[" + std::to_string(round) + "].l6t";
             library.tonesOfPage[page].push_back(static_cast<int>(library.tones.size()));
             library.tones.push_back(tone);
         }

@@ -9,7 +9,7 @@ struct DemoTone {
     std::string path;        // address path, with its query
     std::string disposition; // Content-Disposition, or empty
     std::string bytes;
-    std::string storedName;  // the name it gets in an empty folder
+    std::string storedName; // the name it gets in an empty folder
 };
 
 struct DemoLibrary {

@@ -1,0 +1,52 @@
+#include "crawl/StoredName.h"
+#include "platform/text.h"
+
+#include <string>
+
+namespace {
+
+// Most file systems hold names of up to 255 bytes.
+constexpr size_t kMaxNameBytes = 255;
+
+bool IsForbidden(char16_t c) {
+    return c < 0x20 || c == 0x7F || c == u'/' || c == u'\\';
+}
+
+size_t Utf8Length(std::u16string_view text) {
+    return ToUtf8(text).size();
+}
+
+// Drops whole characters from the end of text until it fits in maxBytes of UTF-8.
+void ShortenTo(std::u16string& text, size_t maxBytes) {
+    while (!text.empty() && Utf8Length(text) > maxBytes) {
+        bool lowSurrogate = text.back() >= 0xDC00 && text.back() <= 0xDFFF;
+        text.pop_back();
+        if (lowSurrogate && !text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF)
+            text.pop_back();
+    }
+}
+
+} // namespace
+
+bool MakeStorableName(LPWSTR name) {
+    std::u16string text(name);
+    for (char16_t& c : text) {
+        if (IsForbidden(c))
+            c = u'_';
+    }
+    if (text.empty() || text == u"." || text == u"..")
+        return false;
+
+    if (Utf8Length(text) > kMaxNameBytes) {
+        std::u16string extension(PathFindExtension(text.c_str()));
+        if (Utf8Length(extension) > kMaxNameBytes / 2)
+            extension.clear();
+        std::u16string base = text.substr(0, text.size() - extension.size());
+        ShortenTo(base, kMaxNameBytes - Utf8Length(extension));
+        if (base.empty())
+            return false;
+        text = base + extension;
+    }
+    StrCpyN(name, text.c_str(), static_cast<int>(text.size() + 1));
+    return true;
+}

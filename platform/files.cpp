@@ -1,0 +1,166 @@
+// File system services over POSIX.
+#include "platform/files.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string NativePath(LPCWSTR path) {
+    return ToUtf8(path ? std::u16string_view(path) : u"");
+}
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+    // Closes now and reports whether everything written reached the file.
+    bool Close() {
+        int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Copies the whole of source into fd; 0 or an errno value.
+int CopyContents(int source, int fd) {
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::read(source, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        if (!WriteAll(fd, buffer, static_cast<size_t>(got)))
+            return errno ? errno : EIO;
+    }
+}
+
+// A name in the destination's folder that no tone can have: tones never start with ".pm-".
+std::string TemporaryNameBeside(const std::string& destination) {
+    static std::mt19937_64 random{std::random_device{}()};
+    std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+    char name[40];
+    std::snprintf(name, sizeof name, ".pm-%016llx.part", static_cast<unsigned long long>(random()));
+    return (folder / name).string();
+}
+
+// Moves temporary to destination unless something already stands there.
+int MoveNoReplace(const std::string& temporary, const std::string& destination) {
+    if (::link(temporary.c_str(), destination.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        return 0;
+    }
+    int error = errno;
+    if (error == EEXIST)
+        return EEXIST;
+        // File systems without hard links: renameat2 with RENAME_NOREPLACE does the same.
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
+        0)
+        return 0;
+    error = errno;
+#endif
+    return error;
+}
+
+} // namespace
+
+int SHCreateDirectory(void*, LPCWSTR path) {
+    std::string native = NativePath(path);
+    if (native.empty())
+        return ENOENT;
+    std::error_code error;
+    std::filesystem::create_directories(native, error);
+    if (error)
+        return error.value() ? error.value() : EIO;
+    return std::filesystem::is_directory(native, error) ? 0 : ENOTDIR;
+}
+
+bool GetFileAttributesEx(LPCWSTR path, WIN32_FILE_ATTRIBUTE_DATA* data) {
+    struct stat info {};
+    if (::stat(NativePath(path).c_str(), &info) != 0)
+        return false;
+    data->bDirectory = S_ISDIR(info.st_mode);
+    data->nFileSize = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+CReadFile::CReadFile(LPCWSTR path) {
+    m_fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    // Only regular files are read: a folder, a pipe or a device is no tone.
+    if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+CReadFile::~CReadFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
+    *read = 0;
+    for (;;) {
+        ssize_t got = ::read(m_fd, buffer, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        *read = static_cast<uint32_t>(got);
+        return true;
+    }
+}
+
+int CopyFileNoReplace(LPCWSTR source, LPCWSTR destination) {
+    FileDescriptor in(::open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return errno;
+    const std::string target = NativePath(destination);
+    const std::string temporary = TemporaryNameBeside(target);
+    FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0)
+        return errno;
+
+    int error = CopyContents(in.get(), out.get());
+    if (!out.Close() && error == 0)
+        error = errno ? errno : EIO;
+    if (error == 0)
+        error = MoveNoReplace(temporary, target);
+    ::unlink(temporary.c_str()); // gone already after a successful move
+    return error;
+}

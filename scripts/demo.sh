@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Serves the bundled demo library on 127.0.0.1 and opens the crawler on it, under an
+# application name of its own ("pmcrawler-demo") so the user's own settings stay untouched.
+# With a display the user drives the window; without one, the crawl runs under Xvfb, Start
+# Crawl is pressed as a user would, and the stored files and screenshots are shown at the end.
+#   scripts/demo.sh BUILD_DIR
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=$(realpath "${1:-build}")
+DEMO="$BUILD/demo"
+FOLDER="$DEMO/Patchmere Demo Tones"
+SHOTS="$DEMO/screenshots"
+CONFIG_DIR="${XDG_CONFIG_HOME:-$HOME/.config}/Patchmere Crawler"
+
+rm -rf "$FOLDER" "$SHOTS"
+mkdir -p "$DEMO" "$SHOTS" "$CONFIG_DIR"
+ln -sf "$BUILD/app/pmcrawler" "$DEMO/pmcrawler-demo"
+
+"$BUILD/tools/pmdemo-server" --expect "$DEMO/expected.txt" >"$DEMO/server.out" &
+SERVER=$!
+trap 'kill $SERVER 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$DEMO/server.out" ] && break; sleep 0.05; done
+URL=$(head -n 1 "$DEMO/server.out")
+printf '[Config]\nLastURL=%s\nLastPath=%s\n' "$URL" "$FOLDER" >"$CONFIG_DIR/pmcrawler-demo.conf"
+echo "Demo library: $URL"
+echo "Demo folder:  $FOLDER"
+
+if [ -n "${DISPLAY:-}" ] && [ -z "${PM_DEMO_HEADLESS:-}" ]; then
+  "$DEMO/pmcrawler-demo"
+else
+  PM_DEMO_HEADLESS=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+    bash scripts/demo_drive.sh "$DEMO/pmcrawler-demo" "$SHOTS"
+fi
+
+echo
+echo "Stored in $FOLDER:"
+if [ -d "$FOLDER" ]; then
+  (cd "$FOLDER" && ls -1)
+  if diff <(cd "$FOLDER" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$DEMO/expected.txt") >/dev/null; then
+    echo "All $(wc -l <"$DEMO/expected.txt") distinct demo tones are there, each once."
+  else
+    echo "The folder differs from the demo library's $(wc -l <"$DEMO/expected.txt") distinct tones."
+  fi
+else
+  echo "(nothing: the crawl did not run)"
+fi

@@ -1,0 +1,127 @@
+// The page loader and the link walker against a served library of numbered pages.
+#include "crawl/LinkRules.h"
+#include "platform/pump.h"
+#include "tests/support/CrawlFixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using CrawlTest = CrawlFixture;
+
+std::string Page(const std::string& links) {
+    return "<html><body><h1>Library</h1>" + links + "</body></html>";
+}
+std::string PageLink(int n, const std::string& text = "") {
+    return "<a href=\"/library.html?page=" + std::to_string(n) + "\">" +
+           (text.empty() ? std::to_string(n) : text) + "</a>";
+}
+std::string ToneLink(const std::string& name) {
+    return "<a href=\"/files/l6file/" + name + "\">" + name + "</a>";
+}
+
+TEST(LinkRules, ClassifyAnchorsByAddressAndText) {
+    EXPECT_TRUE(IsAllDigits(u"12"));
+    EXPECT_TRUE(IsAllDigits(u""));
+    EXPECT_FALSE(IsAllDigits(nullptr));
+    EXPECT_FALSE(IsAllDigits(u" 12"));
+    EXPECT_FALSE(IsAllDigits(u"12a"));
+    EXPECT_FALSE(IsAllDigits(u"next"));
+    EXPECT_FALSE(IsAllDigits(u"\u0661\u0662")); // digits of another script
+    EXPECT_TRUE(IsToneLink(u"http://h/x/L6FILE/y"));
+    EXPECT_TRUE(IsPageLink(u"http://h/LIBRARY.HTML?page=2", u"2"));
+    EXPECT_FALSE(IsPageLink(u"http://h/library.html?page=2", nullptr));
+    EXPECT_FALSE(IsPageLink(u"http://h/other.html?page=2", u"2"));
+}
+
+TEST_F(CrawlTest, WalksTheLibraryDepthFirstLoadingEachPageOnce) {
+    // 1 -> 2 -> 4, 1 -> 3 -> (2 again, 1 again); tones on pages 2, 3 and 4.
+    m_server.server().Get("/library.html", [this](const httplib::Request& req, auto& res) {
+        Record(req);
+        std::string page = req.get_param_value("page");
+        std::string body;
+        if (page.empty())
+            body = Page(PageLink(2) + PageLink(3) + ToneLink("a.l6t"));
+        else if (page == "2")
+            body = Page(ToneLink("b.l6t") + PageLink(4) + PageLink(1, "1"));
+        else if (page == "3")
+            body = Page(PageLink(2) + "<a href=\"/LIBRARY.html?page=3\">3</a>" + ToneLink("c.l6t"));
+        else
+            body = Page(ToneLink("d.l6t") + ToneLink("a.l6t"));
+        res.set_content(body, "text/html");
+    });
+    m_server.server().Get(R"(/files/l6file/(.*))", [this](const httplib::Request& req, auto& res) {
+        Record(req);
+        res.set_content("tone " + std::string(req.matches[1]), "application/octet-stream");
+    });
+    m_server.Start();
+
+    m_engine.CrawlPage(Url("/library.html").c_str());
+
+    std::vector<std::string> expected = {
+        "/library.html",        "/library.html?page=2", "/files/l6file/b.l6t",
+        "/library.html?page=4", "/files/l6file/d.l6t",  "/files/l6file/a.l6t",
+        "/library.html?page=1", "/library.html?page=3", "/files/l6file/c.l6t"};
+    EXPECT_EQ(Requests(), expected);
+    auto files = Folder();
+    EXPECT_EQ(files.size(), 4u);
+    EXPECT_EQ(files["d.l6t"], "tone d.l6t");
+    EXPECT_EQ(m_progress->m_nNewFiles, 4);
+    EXPECT_TRUE(m_engine.m_walked.Contains(Url("/library.html?page=4").c_str()));
+    EXPECT_EQ(m_progress->GetPageStatusText(), u"Walking links on\r\n" + Url("/library.html"));
+}
+
+TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
+    m_server.Start();
+    auto url = Url("/library.html?page=404");
+    m_engine.CrawlPage(url.c_str());
+    m_engine.CrawlPage(url.c_str());
+    EXPECT_EQ(Requests().size(), 1u);
+    EXPECT_TRUE(m_engine.m_visited.Contains(url.c_str()));
+    EXPECT_TRUE(m_engine.m_walked.Contains(url.c_str()));
+    EXPECT_EQ(m_progress->GetPageStatusText(), u"Downloading page\r\n" + url);
+}
+
+TEST_F(CrawlTest, TheStatusLineIsCutToTheBox) {
+    m_server.Start();
+    std::u16string url = Url("/library.html?q=") + std::u16string(300, u'q');
+    m_engine.CrawlPage(url.c_str());
+    std::u16string expected = (u"Downloading page\r\n" + url).substr(0, 259);
+    EXPECT_EQ(m_progress->GetPageStatusText(), expected);
+}
+
+TEST_F(CrawlTest, APageThatNeverCompletesWaitsWithTheClockRunningUntilCancel) {
+    std::atomic<int> hits{0};
+    m_server.server().Get("/library.html", [&](const httplib::Request&, httplib::Response& res) {
+        ++hits;
+        res.set_content_provider(100, "text/html", [this](size_t, size_t, httplib::DataSink&) {
+            while (!m_release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return false;
+        });
+    });
+    m_server.Start();
+    // Each reading of the file-time clock is a tenth of a second later.
+    int64_t now = 0;
+    SetFileTimeForTesting([&now] { return now += 1'000'000; });
+    CloseProgress();
+    OpenProgress();
+    std::function<void()> watch = [&] {
+        if (m_progress->GetTotalsText().find(u"0:01:") != std::u16string::npos)
+            m_progress->m_bCancel = 1;
+        else
+            PostThreadMessage(watch);
+    };
+    PostThreadMessage(watch);
+
+    m_engine.CrawlPage(Url("/library.html").c_str());
+
+    EXPECT_EQ(m_progress->m_bCancel, 1);
+    EXPECT_EQ(hits, 1);
+    EXPECT_EQ(
+        m_progress->GetTotalsText().rfind(u"0 new files downloaded, elapsed time is 0:01:", 0), 0u);
+    EXPECT_TRUE(m_engine.m_walked.Contains(Url("/library.html").c_str()));
+}
+
+} // namespace

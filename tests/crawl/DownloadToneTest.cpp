@@ -1,0 +1,205 @@
+// The tone downloader against a served library: storing, names, duplicates, failures,
+// the stall watchdog and Cancel.
+#include "platform/pump.h"
+#include "tests/support/CrawlFixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using ToneTest = CrawlFixture;
+
+std::string Tone(char fill, size_t size = 5000) {
+    return std::string(size, fill);
+}
+
+TEST_F(ToneTest, StoresEachDistinctToneOnceUnderItsNameOrANumberedVariant) {
+    Serve("/t/l6file/1/Foo.l6t", Tone('a'));
+    Serve("/t/l6file/2/Foo.l6t", Tone('a')); // same bytes, other address
+    Serve("/t/l6file/3/Foo.l6t", Tone('b'));
+    Serve("/t/l6file/4/Foo.l6t", Tone('c', 7000));
+    m_server.Start();
+
+    for (auto n : {"1", "2", "3", "4"})
+        m_engine.DownloadTone(Url(std::string("/t/l6file/") + n + "/Foo.l6t").c_str(), 2);
+
+    auto files = Folder();
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files["Foo.l6t"], Tone('a'));
+    EXPECT_EQ(files["Foo[1].l6t"], Tone('b'));
+    EXPECT_EQ(files["Foo[2].l6t"], Tone('c', 7000));
+    EXPECT_EQ(m_progress->m_nNewFiles, 3);
+    for (auto n : {"1", "2", "3", "4"}) {
+        auto url = Url(std::string("/t/l6file/") + n + "/Foo.l6t");
+        EXPECT_TRUE(m_engine.m_visited.Contains(url.c_str())) << n;
+    }
+    // Met again, a recorded tone costs no transfer.
+    m_engine.DownloadTone(Url("/t/l6file/1/Foo.l6t").c_str(), 2);
+    EXPECT_EQ(Hits("/t/l6file/1/Foo.l6t"), 1);
+    // The window is reset after each tone.
+    EXPECT_EQ(m_progress->GetToneStatusText(), u"");
+    EXPECT_EQ(m_progress->GetLogText(), u"");
+    EXPECT_EQ(m_progress->GetProgressMax(), 100u);
+    EXPECT_EQ(m_progress->GetProgressPos(), 0u);
+}
+
+TEST_F(ToneTest, UsesTheFirstFreeVariantAndGivesUpWhenAllAreTaken) {
+    Serve("/l6file/Foo.l6t", Tone('n'));
+    Serve("/l6file/Bar", Tone('n'));
+    m_server.Start();
+    WriteFile("Foo.l6t", "other");
+    WriteFile("Foo[2].l6t", "other 2");
+    m_engine.DownloadTone(Url("/l6file/Foo.l6t").c_str(), 2);
+    EXPECT_EQ(Folder()["Foo[1].l6t"], Tone('n'));
+
+    // Without an extension the number goes at the end; all 256 names held: nothing stored.
+    WriteFile("Bar", "x");
+    for (int n = 1; n <= 255; ++n)
+        WriteFile("Bar[" + std::to_string(n) + "]", "x" + std::to_string(n));
+    m_engine.DownloadTone(Url("/l6file/Bar").c_str(), 2);
+    EXPECT_EQ(Folder().size(), 3u + 256u);
+    EXPECT_EQ(m_progress->m_nNewFiles, 1);
+    EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Bar").c_str()));
+}
+
+TEST_F(ToneTest, DecodesEscapedUtf8NamesFromTheAddressAndFromTheServer) {
+    Serve("/l6file/Caf%C3%A9.l6t", Tone('1'));
+    Serve("/l6file/x", Tone('2'), "application/octet-stream",
+          "attachment; filename*=UTF-8''%E3%81%82%20Song.l6t");
+    Serve("/l6file/My%20Tone.l6t", Tone('3'));
+    m_server.Start();
+    m_engine.DownloadTone(Url("/l6file/Caf%C3%A9.l6t").c_str(), 2);
+    m_engine.DownloadTone(Url("/l6file/x").c_str(), 2);
+    m_engine.DownloadTone(Url("/l6file/My%20Tone.l6t").c_str(), 2);
+    auto files = Folder();
+    EXPECT_EQ(files["Café.l6t"], Tone('1'));
+    EXPECT_EQ(files["\u3042 Song.l6t"], Tone('2'));
+    EXPECT_EQ(files["My%20Tone.l6t"], Tone('3')); // no multi-byte sequence: kept as it came
+}
+
+TEST_F(ToneTest, HostileNamesNeverLeaveTheFolder) {
+    Serve("/l6file/a", Tone('a'), "application/octet-stream",
+          "attachment; filename=\"../../escape.l6t\"");
+    Serve("/l6file/b", Tone('b'), "application/octet-stream",
+          "attachment; filename*=UTF-8''..%2F..%2Fescape2.l6t");
+    Serve("/l6file/c", Tone('c'), "application/octet-stream", "attachment; filename=\"..\"");
+    m_server.Start();
+    for (auto p : {"/l6file/a", "/l6file/b", "/l6file/c"})
+        m_engine.DownloadTone(Url(p).c_str(), 2);
+
+    for (auto& [name, bytes] : Folder())
+        EXPECT_EQ(name.find('/'), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_folder.parent_path() / "escape.l6t"));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.parent_path() / "escape2.l6t"));
+    EXPECT_FALSE(std::filesystem::exists(m_folder.parent_path().parent_path() / "escape.l6t"));
+    EXPECT_GE(Folder().size(), 2u);
+}
+
+TEST_F(ToneTest, NothingIsWrittenToACutDownPath) {
+    Serve("/l6file/Long.l6t", Tone('L'));
+    m_server.Start();
+    // The folder plus the name come to more than 259 units.
+    std::filesystem::path deep = m_folder / std::string(240 - m_folder.string().size(), 'd');
+    std::filesystem::create_directories(deep);
+    m_engine.m_folder = FromUtf8(deep.string());
+    m_engine.DownloadTone(Url("/l6file/Long.l6t").c_str(), 2);
+    EXPECT_TRUE(std::filesystem::is_empty(deep));
+    EXPECT_EQ(m_progress->m_nNewFiles, 0);
+}
+
+TEST_F(ToneTest, AFailedTransferStoresNothingAndIsFetchedAgainWhenMetAgain) {
+    m_server.server().Get("/l6file/missing.l6t", [this](auto& req, auto& res) {
+        Record(req);
+        res.status = 404;
+        res.set_content("not here", "text/plain");
+    });
+    m_server.Start();
+    auto url = Url("/l6file/missing.l6t");
+    m_engine.DownloadTone(url.c_str(), 2);
+    m_engine.DownloadTone(url.c_str(), 2);
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_FALSE(m_engine.m_visited.Contains(url.c_str()));
+    EXPECT_EQ(Hits("/l6file/missing.l6t"), 2);
+}
+
+TEST_F(ToneTest, TheFolderFieldIsReadAgainAndTrimmed) {
+    Serve("/l6file/T.l6t", Tone('t'));
+    m_server.Start();
+    m_engine.m_folder = u" \t" + m_engine.m_folder + u"  ";
+    m_engine.DownloadTone(Url("/l6file/T.l6t").c_str(), 2);
+    EXPECT_EQ(Folder()["T.l6t"], Tone('t'));
+}
+
+// A server that answers the headers and then sends nothing until the test ends.
+void ServeStalled(CrawlFixture& f, const std::string& path, std::atomic<int>& hits) {
+    f.m_server.server().Get(path, [&f, &hits](const httplib::Request&, httplib::Response& res) {
+        ++hits;
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [&f](size_t, size_t, httplib::DataSink&) {
+                                     while (!f.m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+}
+
+TEST_F(ToneTest, AStalledToneIsRetriedTwiceAndThenSkipped) {
+    std::atomic<int> hits{0};
+    ServeStalled(*this, "/l6file/stuck.l6t", hits);
+    m_server.Start();
+    // Every reading of the clock moves it on by 100 ms.
+    uint32_t tick = 0;
+    SetTickCountForTesting([&tick] { return tick += 100; });
+    // Count the stuck messages as they appear; each attempt's log is emptied after it.
+    struct Watch {
+        CProgressDialog* progress;
+        bool active = true;
+        int retries = 0, skips = 0;
+        bool sawRetry = false, sawSkip = false;
+    };
+    auto watch = std::make_shared<Watch>(Watch{m_progress.get()});
+    std::function<void()> poll = [watch, &poll] {
+        if (!watch->active)
+            return;
+        std::u16string log = watch->progress->GetLogText();
+        bool retry = log.find(u"give up and retry this download!") != std::u16string::npos;
+        bool skip = log.find(u"give up on this download and skip it!") != std::u16string::npos;
+        watch->retries += retry && !watch->sawRetry;
+        watch->skips += skip && !watch->sawSkip;
+        watch->sawRetry = retry;
+        watch->sawSkip = skip;
+        PostThreadMessage(poll);
+    };
+    PostThreadMessage(poll);
+
+    m_engine.DownloadTone(Url("/l6file/stuck.l6t").c_str(), 2);
+    watch->active = false;
+
+    EXPECT_EQ(hits, 3);
+    EXPECT_EQ(watch->retries, 2);
+    EXPECT_EQ(watch->skips, 1);
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_FALSE(m_engine.m_visited.Contains(Url("/l6file/stuck.l6t").c_str()));
+}
+
+TEST_F(ToneTest, CancelAbortsTheTransferAndRecordsNothing) {
+    std::atomic<int> hits{0};
+    ServeStalled(*this, "/l6file/slow.l6t", hits);
+    m_server.Start();
+    // Press Cancel once the transfer is under way.
+    std::function<void()> pressCancel = [&] {
+        if (hits > 0)
+            m_progress->m_bCancel = 1;
+        else
+            PostThreadMessage(pressCancel);
+    };
+    PostThreadMessage(pressCancel);
+    m_engine.DownloadTone(Url("/l6file/slow.l6t").c_str(), 2);
+    EXPECT_EQ(hits, 1); // no retry after Cancel
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_FALSE(m_engine.m_visited.Contains(Url("/l6file/slow.l6t").c_str()));
+    EXPECT_EQ(m_progress->GetToneStatusText(), u"");
+}
+
+} // namespace

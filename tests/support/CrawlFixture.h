@@ -1,0 +1,123 @@
+// Runs the crawl engine against a test server: a real progress window, the real download
+// service and HTML document, a temporary folder for the tones, and clocks the test owns.
+#pragma once
+
+#include "crawl/CrawlEngine.h"
+#include "platform/clock.h"
+#include "platform/com.h"
+#include "platform/text.h"
+#include "tests/support/TestServer.h"
+#include "ui/ProgressDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+// The engine as the main dialog hosts it, with the folder field replaced by a string.
+class CTestEngine : public CCrawlEngine {
+public:
+    std::u16string m_folder;
+
+protected:
+    std::u16string ReadSaveFolder() const override { return m_folder; }
+};
+
+class CrawlFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_GE(CoInitialize(nullptr), 0);
+        m_folder =
+            std::filesystem::temp_directory_path() /
+            ("pm-crawl-test-" + std::to_string(::getpid()) + "-" + std::to_string(s_nFolder++));
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
+        m_engine.m_folder = FromUtf8(m_folder.string());
+        OpenProgress();
+    }
+
+    void TearDown() override {
+        m_release = true;
+        m_server.Stop();
+        CloseProgress();
+        CoUninitialize();
+        SetTickCountForTesting({});
+        SetFileTimeForTesting({});
+        std::filesystem::remove_all(m_folder);
+    }
+
+    void OpenProgress() {
+        m_progress.reset(new CProgressDialog(nullptr));
+        m_engine.m_pProgress = m_progress.get();
+    }
+    void CloseProgress() {
+        m_engine.m_pProgress = nullptr;
+        m_progress.reset();
+    }
+
+    // Serves body under path, recording each request's path in order.
+    void Serve(const std::string& path, const std::string& body,
+               const std::string& type = "application/octet-stream",
+               const std::string& disposition = "") {
+        m_server.server().Get(path, [this, body, type, disposition](const httplib::Request& req,
+                                                                    httplib::Response& res) {
+            Record(req);
+            if (!disposition.empty())
+                res.set_header("Content-Disposition", disposition);
+            res.set_content(body, type);
+        });
+    }
+    void Record(const httplib::Request& req) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::string target = req.path;
+        if (!req.params.empty()) {
+            target += "?";
+            for (auto& [key, value] : req.params)
+                target += key + "=" + value;
+        }
+        m_requests.push_back(target);
+    }
+    std::vector<std::string> Requests() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+    int Hits(const std::string& path) {
+        int n = 0;
+        for (auto& r : Requests())
+            n += r == path;
+        return n;
+    }
+
+    // The folder's files and their contents.
+    std::map<std::string, std::string> Folder() const {
+        std::map<std::string, std::string> files;
+        for (auto& entry : std::filesystem::directory_iterator(m_folder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
+    }
+    void WriteFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(m_folder / name, std::ios::binary) << bytes;
+    }
+
+    std::u16string Url(const std::string& path) const { return m_server.Url16(path); }
+
+    static inline int s_nFolder = 0;
+    TestServer m_server;
+    CTestEngine m_engine;
+    std::unique_ptr<CProgressDialog> m_progress;
+    std::filesystem::path m_folder;
+    std::atomic<bool> m_release{false};
+    std::mutex m_mutex;
+    std::vector<std::string> m_requests;
+};
