@@ -2,13 +2,22 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 
 namespace {
+
+uint32_t Mix(uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7FEB352Du;
+    x ^= x >> 15;
+    x *= 0x846CA68Bu;
+    return x ^ (x >> 16);
+}
 
 // Deterministic tone bytes: a small header and a pseudo-random body.
 std::string ToneBytes(uint32_t seed, size_t size) {
     std::string bytes = "L6T1";
-    uint32_t x = seed * 2654435761u + 1;
+    uint32_t x = Mix(seed + 1) | 1;
     while (bytes.size() < size) {
         x ^= x << 13;
         x ^= x >> 17;
@@ -18,59 +27,83 @@ std::string ToneBytes(uint32_t seed, size_t size) {
     return bytes;
 }
 
-struct NameStyle {
-    std::string shown;   // the name the user should see
-    std::string escaped; // percent-escaped UTF-8 form for addresses
-    bool viaDisposition; // served as Content-Disposition rather than in the address
-};
+std::string Escape(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
 
-const NameStyle kNames[] = {
-    {"Warm Pad.l6t", "Warm%20Pad.l6t", true},
-    {"Café Crunch.l6t", "Caf%C3%A9%20Crunch.l6t", false},
-    {"Clean.l6t", "Clean.l6t", false},
-    {"\xE3\x81\x82 Lead.l6t", "%E3%81%82%20Lead.l6t", false},
-    {"Bass Drive.l6t", "Bass%20Drive.l6t", true},
-    {"Crystal.l6t", "Crystal.l6t", false},
-    {"Ñandú Fuzz.l6t", "%C3%91and%C3%BA%20Fuzz.l6t", true},
-    {"Twang.l6t", "Twang.l6t", false},
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Name bases; those served through Content-Disposition are marked.
+struct NameStyle {
+    const char* base;
+    bool viaDisposition;
 };
+const NameStyle kNames[] = {
+    {"Warm Pad", true},
+    {"Caf\xC3\xA9 Crunch", false},
+    {"Clean", false},
+    {"\xE3\x81\x82 Lead", false},
+    {"Bass Drive", true},
+    {"Crystal", false},
+    {"\xC3\x91"
+     "and\xC3\xBA Fuzz",
+     true},
+    {"Twang", false},
+};
+constexpr int kBlock = 24; // within a block each name comes three times
 
 } // namespace
 
-DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage) {
+DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_t maxSize) {
     DemoLibrary library;
     library.pages = pages;
     library.tonesOfPage.resize(pages);
+    std::map<std::string, std::vector<uint32_t>> seedsOfName;
     int id = 0;
-    std::vector<std::vector<uint32_t>> seedsOfName(std::size(kNames));
     for (int page = 0; page < pages; ++page) {
         for (int i = 0; i < tonesPerPage; ++i, ++id) {
             const NameStyle& style = kNames[id % std::size(kNames)];
-            const size_t nameIndex = id % std::size(kNames);
+            std::string name = style.base;
+            if (id >= kBlock)
+                name += " " + std::to_string(id / kBlock + 1);
+            name += ".l6t";
+            // Some tones repeat an earlier tone of the same name, byte for byte.
+            uint32_t seed = (id % 5 == 4 && id % kBlock >= 8) ? id - 8 : id;
+
             DemoTone tone;
-            // Every fifth tone repeats an earlier tone of the same name under another address.
-            uint32_t seed = (id % 5 == 4 && id >= 8) ? id - 8 : id;
-            auto& seeds = seedsOfName[nameIndex];
+            size_t span = maxSize > minSize ? maxSize - minSize : 1;
+            tone.bytes = ToneBytes(seed, minSize + Mix(seed * 7919u) % span);
+            if (style.viaDisposition) {
+                tone.path = "/download/l6file/" + std::to_string(id);
+                tone.disposition = IsAscii(name) ? "attachment; filename=\"" + name + "\""
+                                                 : "attachment; filename*=UTF-8''" + Escape(name);
+            } else {
+                tone.path = "/l6file/" + std::to_string(id) + "/" + Escape(name) +
+                            "?pmw_filename=" + Escape(name);
+            }
+            auto& seeds = seedsOfName[name];
             size_t round = std::find(seeds.begin(), seeds.end(), seed) - seeds.begin();
             if (round == seeds.size())
                 seeds.push_back(seed);
-            tone.bytes = ToneBytes(seed, 2000 + (seed * 7919) % 30000);
-            std::string file = style.escaped;
-            if (style.viaDisposition) {
-                tone.path = "/download/l6file/" + std::to_string(id);
-                bool ascii = std::all_of(style.shown.begin(), style.shown.end(), [](char c) {
-                    return static_cast<unsigned char>(c) < 0x80;
-                });
-                tone.disposition = ascii ? "attachment; filename=\"" + style.shown + "\""
-                                         : "attachment; filename*=UTF-8''" + style.escaped;
-            } else {
-                tone.path = "/l6file/" + std::to_string(id) + "/" + file + "?pmw_filename=" + file;
-            }
-            std::string base = style.shown.substr(0, style.shown.size() - 4);
-            tone.storedName =
-                round == 0 ? style.shown : base + "[" + std::to_string(round) + "].l6t";
+            tone.storedName = round == 0 ? name
+                                         : name.substr(0, name.size() - 4) + "[" +
+                                               std::to_string(round) + "].l6t";
             library.tonesOfPage[page].push_back(static_cast<int>(library.tones.size()));
-            library.tones.push_back(tone);
+            library.tones.push_back(std::move(tone));
         }
     }
     return library;
@@ -89,9 +122,12 @@ std::string DemoLibrary::PageHtml(int page) const {
         const DemoTone& tone = tones[index];
         html += "<li><a href=\"" + tone.path + "\">" + tone.storedName + "</a></li>\n";
     }
+    // A pager as such sites have it: the first and last pages and a window around this one.
     html += "</ul>\n<p>Pages:";
-    for (int other = 1; other <= pages; ++other)
-        html += " <a href=\"" + PagePath(other) + "\">" + std::to_string(other) + "</a>";
+    for (int other = 1; other <= pages; ++other) {
+        if (other == 1 || other == pages || (other >= page - 5 && other <= page + 5))
+            html += " <a href=\"" + PagePath(other) + "\">" + std::to_string(other) + "</a>";
+    }
     html += " <a href=\"" + PagePath(page < pages ? page + 1 : 1) + "\">next</a></p>\n";
     html += "</body></html>\n";
     return html;

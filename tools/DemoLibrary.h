@@ -1,5 +1,5 @@
-// A small generated tone library: numbered pages that link each other and a few dozen
-// tones with plain, percent-escaped UTF-8 and repeated names.
+// A generated tone library: numbered pages that link each other and tones with plain,
+// percent-escaped UTF-8 and repeated names, some of them byte-identical repeats.
 #pragma once
 
 #include <string>
@@ -17,7 +17,8 @@ struct DemoLibrary {
     std::vector<std::vector<int>> tonesOfPage; // indexes into tones
     std::vector<DemoTone> tones;
 
-    static DemoLibrary Make(int pages, int tonesPerPage);
+    static DemoLibrary Make(int pages, int tonesPerPage, size_t minSize = 2000,
+                            size_t maxSize = 32000);
     std::string PagePath(int page) const; // page from 1
     std::string PageHtml(int page) const;
 };

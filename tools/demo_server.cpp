@@ -1,5 +1,6 @@
 // Serves the generated demo library on 127.0.0.1 until it is stopped.
-//   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--expect FILE]
+//   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--min-size B] [--max-size B]
+//                 [--expect FILE]
 // Prints the start address on its first line. With --expect, writes the names the tones
 // get in an empty folder, one per line, so a run can be checked.
 #include "tools/DemoLibrary.h"
@@ -24,6 +25,7 @@ void Stop(int) {
 
 int main(int argc, char** argv) {
     int port = 0, pages = 5, tonesPerPage = 8;
+    long minSize = 2000, maxSize = 32000;
     std::string expectFile;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--port"))
@@ -32,14 +34,18 @@ int main(int argc, char** argv) {
             pages = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--tones-per-page"))
             tonesPerPage = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--min-size"))
+            minSize = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--max-size"))
+            maxSize = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--expect"))
             expectFile = argv[i + 1];
     }
-    if (pages < 1 || tonesPerPage < 0) {
+    if (pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize) {
         std::fprintf(stderr, "pmdemo-server: bad arguments\n");
         return 2;
     }
-    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage);
+    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage, minSize, maxSize);
     if (!expectFile.empty()) {
         std::set<std::string> names;
         for (const DemoTone& tone : library.tones)
@@ -50,6 +56,7 @@ int main(int argc, char** argv) {
     }
 
     httplib::Server server;
+    server.set_keep_alive_max_count(100000);
     server.Get("/library.html", [&](const httplib::Request& req, httplib::Response& res) {
         int page = req.has_param("page") ? std::atoi(req.get_param_value("page").c_str()) : 1;
         if (req.get_param_value("product_id") != "12" || page < 1 || page > library.pages) {
