@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Starts the crawler, presses Start Crawl, times the crawl from the key press to the end of
+# the progress window, and writes the figures as shell assignments into OUT.
+#   scripts/bench_drive.sh PROGRAM OUT
+set -uo pipefail
+PROGRAM=$1
+OUT=$2
+"$PROGRAM" &
+APP=$!
+for _ in $(seq 600); do xdotool search --name "^Patchmere Crawler$" >/dev/null 2>&1 && break; sleep 0.05; done
+sleep 0.3
+MAIN=$(xdotool search --name "^Patchmere Crawler$" | head -n 1)
+xdotool windowactivate --sync "$MAIN" 2>/dev/null || xdotool windowfocus --sync "$MAIN"
+START=$(date +%s.%N)
+xdotool key --window "$MAIN" Return
+for _ in $(seq 1000); do xdotool search --name "^Crawling Patchmere library" >/dev/null 2>&1 && break; sleep 0.005; done
+while xdotool search --name "^Crawling Patchmere library" >/dev/null 2>&1; do sleep 0.01; done
+END=$(date +%s.%N)
+TICKS=$(getconf CLK_TCK)
+read -r UTIME STIME < <(awk '{print $14, $15}' "/proc/$APP/stat")
+PEAK=$(awk '/VmHWM/ {print $2}' "/proc/$APP/status")
+{
+  echo "CRAWL_SECONDS=$(echo "$END - $START" | bc)"
+  echo "CPU_SECONDS=$(echo "($UTIME + $STIME) / $TICKS" | bc -l)"
+  echo "PEAK_KB=$PEAK"
+} >"$OUT"
+xdotool key --window "$MAIN" Escape
+for _ in $(seq 100); do kill -0 $APP 2>/dev/null || break; sleep 0.05; done
+kill $APP 2>/dev/null || true
