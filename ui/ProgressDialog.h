@@ -42,7 +42,44 @@ public:
     int m_nNewFiles = 0;
 
 private:
-    // The implementer of this window adds its private members here (controls, clocks,
-    // repaint bookkeeping); the public operations above are the fixed contract.
+    // One box of the window: its control and when the screen last got its state. A change
+    // within a frame of the last repaint waits for the next operation that finds the frame
+    // over (or FlushRepaints).
+    struct CBox {
+        wxWindow* pControl = nullptr;
+        bool bChanged = false;
+        bool bPainted = false;
+        uint32_t dwLastPaint = 0;
+    };
+    static constexpr uint32_t kFrameMs = 16;
+
+    void CreateControls();
+    void Changed(CBox& box);
+    void RepaintDeferred();
+    void Paint(CBox& box);
+    void HandOver(CBox& box);
+
     void OnBnClickedCancel(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
+
+    int64_t m_ftStart = 0;
+    int64_t m_ftNextRefresh = 0;
+
+    std::u16string m_szPageStatus;
+    std::u16string m_szToneStatus;
+    std::u16string m_szLog;
+    std::u16string m_szTotals;
+    ULONG m_nProgressMax = 0;
+    ULONG m_nProgressPos = 0;
+
+    wxTextCtrl* m_pageStatus = nullptr;
+    wxTextCtrl* m_toneStatus = nullptr;
+    wxGauge* m_progressBar = nullptr;
+    wxTextCtrl* m_log = nullptr;
+    wxStaticText* m_totals = nullptr;
+
+    CBox m_pageBox;
+    CBox m_toneBox;
+    CBox m_barBox;
+    CBox m_logBox;
 };

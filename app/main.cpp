@@ -1,0 +1,4 @@
+// The program's entry point: the toolkit creates theApp and runs it.
+#include "app/CrawlerApp.h"
+
+wxIMPLEMENT_APP(CCrawlerApp);

@@ -1,0 +1,212 @@
+// The crawl driver behind "Start Crawl": trimming and cutting of the fields, the folder,
+// the remembered values, and the dialog's state during and after a crawl.
+#include "res/resource.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/TestServer.h"
+#include "ui/CrawlerDlg.h"
+#include "ui/ProgressDialog.h"
+
+#include <wx/button.h>
+#include <wx/textctrl.h>
+
+#include <fstream>
+#include <new>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+// What the dialog looks like from inside the crawl.
+struct CrawlView {
+    std::u16string startUrl;
+    bool dialogEnabled = true;
+    bool progressShown = false;
+    wxWindow* progressParent = nullptr;
+    bool setsEmpty = false;
+};
+
+class CWatchedDlg : public CCrawlerDlg {
+public:
+    std::vector<CrawlView> m_crawls;
+    std::function<void()> m_during; // runs inside the crawl, after the view is taken
+
+protected:
+    void RunCrawl(LPCWSTR startUrl) override {
+        CrawlView view;
+        view.startUrl = startUrl;
+        view.dialogEnabled = IsEnabled();
+        if (m_pProgress) {
+            view.progressShown = m_pProgress->IsShown();
+            view.progressParent = m_pProgress->GetParent();
+        }
+        view.setsEmpty = !m_visited.Contains(u"http://old/") && !m_walked.Contains(u"http://old/");
+        m_crawls.push_back(view);
+        if (m_during)
+            m_during();
+    }
+};
+
+class CrawlDriverTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        m_dlg = std::make_unique<CWatchedDlg>();
+        m_dlg->InitDialog();
+        m_dlg->m_visited.Add(u"http://old/");
+        m_dlg->m_walked.Add(u"http://old/");
+    }
+    void TearDown() override {
+        m_dlg.reset();
+        GuiTest::TearDown();
+    }
+    void Start(const std::u16string& url, const std::u16string& folder) {
+        m_dlg->m_editUrl->SetValue(ToWx(url));
+        m_dlg->m_editPath->SetValue(ToWx(folder));
+        m_dlg->OnStartCrawl();
+    }
+    std::u16string Folder(const std::string& name) const {
+        return FromWx(wxString::FromUTF8((m_configHome / name).string()));
+    }
+    void ExpectIdle() {
+        EXPECT_TRUE(m_dlg->IsEnabled());
+        EXPECT_EQ(m_dlg->m_pProgress, nullptr);
+        for (wxWindow* window : wxTopLevelWindows)
+            EXPECT_EQ(dynamic_cast<CProgressDialog*>(window), nullptr) << "progress window gone";
+    }
+
+    std::unique_ptr<CWatchedDlg> m_dlg;
+};
+} // namespace
+
+TEST_F(CrawlDriverTest, RunsWithTheTrimmedValuesAndRemembersThem) {
+    const std::u16string folder = Folder("new/deeper/tones");
+    Start(u" \t http://127.0.0.1:9/library.html?product_id=12 \u00A0", u"  " + folder + u"\t");
+
+    ASSERT_EQ(m_dlg->m_crawls.size(), 1u);
+    const CrawlView& view = m_dlg->m_crawls[0];
+    EXPECT_EQ(view.startUrl, u"http://127.0.0.1:9/library.html?product_id=12");
+    EXPECT_FALSE(view.dialogEnabled) << "no second crawl can start inside the first";
+    EXPECT_TRUE(view.progressShown);
+    EXPECT_EQ(view.progressParent, m_dlg.get());
+    EXPECT_TRUE(view.setsEmpty);
+    EXPECT_TRUE(fs::is_directory(m_configHome / "new/deeper/tones")) << "made with its parents";
+    EXPECT_EQ(StoredValue("LastURL"), u"http://127.0.0.1:9/library.html?product_id=12");
+    EXPECT_EQ(StoredValue("LastPath"), folder);
+    EXPECT_TRUE(m_boxes.empty());
+    ExpectIdle();
+    // The fields keep what was typed.
+    EXPECT_EQ(FromWx(m_dlg->m_editPath->GetValue()), u"  " + folder + u"\t");
+
+    // The next start of the dialog offers them.
+    CCrawlerDlg next;
+    next.InitDialog();
+    EXPECT_EQ(FromWx(next.m_editUrl->GetValue()), u"http://127.0.0.1:9/library.html?product_id=12");
+    EXPECT_EQ(FromWx(next.m_editPath->GetValue()), folder);
+}
+
+TEST_F(CrawlDriverTest, TrailingSlashIsDroppedButTheRootKeepsIt) {
+    Start(u"http://a/", Folder("slashed") + u"/");
+    EXPECT_TRUE(fs::is_directory(m_configHome / "slashed"));
+    EXPECT_EQ(StoredValue("LastPath"), Folder("slashed"));
+
+    Start(u"http://a/", u"/");
+    EXPECT_EQ(StoredValue("LastPath"), u"/");
+    EXPECT_EQ(m_dlg->m_crawls.size(), 2u);
+}
+
+TEST_F(CrawlDriverTest, LongFolderIsCutTo259Units) {
+    std::u16string folder = Folder("");
+    while (folder.size() < 300)
+        folder += u"abcdefghi/";
+    folder.resize(300);
+    Start(u"http://a/", folder);
+
+    const std::u16string cut = folder.substr(0, 259);
+    EXPECT_EQ(StoredValue("LastPath"), cut);
+    EXPECT_TRUE(fs::is_directory(ToWx(cut).utf8_string()));
+    EXPECT_FALSE(fs::exists(ToWx(folder).utf8_string()));
+    EXPECT_EQ(m_dlg->m_crawls.size(), 1u);
+}
+
+TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
+    ASSERT_TRUE(theApp().WriteProfileString(u"Config", u"LastURL", u"http://before/"));
+    ASSERT_TRUE(theApp().WriteProfileString(u"Config", u"LastPath", u"/before"));
+    std::ofstream(m_configHome / "a-file") << "in the way";
+
+    Start(u"http://a/", Folder("a-file/below"));
+
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Couldn't create output directory.");
+    EXPECT_EQ(m_boxes[0].caption, u"Patchmere Crawler");
+    EXPECT_EQ(m_boxes[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(m_boxes[0].owner, m_dlg.get());
+    EXPECT_TRUE(m_dlg->m_crawls.empty());
+    EXPECT_EQ(StoredValue("LastURL"), u"http://before/");
+    EXPECT_EQ(StoredValue("LastPath"), u"/before");
+    EXPECT_TRUE(m_dlg->m_visited.Contains(u"http://old/")) << "nothing else changes";
+    ExpectIdle();
+}
+
+TEST_F(CrawlDriverTest, AFileInPlaceOfTheFolderIsUsedAsItIs) {
+    std::ofstream(m_configHome / "plain-file") << "x";
+    Start(u"http://a/", Folder("plain-file"));
+    EXPECT_TRUE(m_boxes.empty());
+    EXPECT_EQ(m_dlg->m_crawls.size(), 1u);
+}
+
+TEST_F(CrawlDriverTest, IdleStateComesBackWhenTheCrawlThrows) {
+    m_dlg->m_during = [] { throw std::bad_alloc(); };
+    Start(u"http://a/", Folder("t"));
+    ExpectIdle();
+    ASSERT_EQ(m_boxes.size(), 1u) << "out of memory is told, and the program goes on";
+    EXPECT_EQ(m_boxes[0].owner, m_dlg.get());
+
+    m_dlg->m_during = [] { throw std::runtime_error("other"); };
+    EXPECT_THROW(Start(u"http://a/", Folder("t")), std::runtime_error);
+    ExpectIdle();
+
+    m_dlg->m_during = nullptr;
+    Start(u"http://a/", Folder("t"));
+    EXPECT_EQ(m_dlg->m_crawls.size(), 3u) << "a new crawl starts normally afterwards";
+}
+
+TEST_F(CrawlDriverTest, CancelDuringTheCrawlReachesTheEngine) {
+    m_dlg->m_during = [this] {
+        CProgressDialog* progress = m_dlg->m_pProgress;
+        wxWindow* cancel = progress->FindWindow(wxID_CANCEL);
+        ASSERT_NE(cancel, nullptr);
+        wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+        click.SetEventObject(cancel);
+        cancel->ProcessWindowEvent(click);
+        EXPECT_EQ(progress->m_bCancel, 1);
+        EXPECT_TRUE(progress->IsShown()) << "Cancel never closes the window";
+    };
+    Start(u"http://a/", Folder("t"));
+    ExpectIdle();
+}
+
+TEST_F(CrawlDriverTest, RealCrawlLoadsTheStartPageFromInsideTheModalRun) {
+    TestServer server;
+    server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body>no links</body></html>", "text/html");
+    });
+    server.Start();
+    ASSERT_GE(CoInitialize(nullptr), 0);
+
+    CCrawlerDlg dlg;
+    const std::u16string url = server.Url16("/library.html?product_id=12");
+    auto runs = WhenModal<CCrawlerDlg>([&](CCrawlerDlg& running) {
+        running.m_editUrl->SetValue(ToWx(url));
+        running.m_editPath->SetValue(ToWx(Folder("real")));
+        wxCommandEvent click(wxEVT_BUTTON, IDC_START_CRAWL);
+        running.m_btnStart->ProcessWindowEvent(click);
+        EXPECT_TRUE(running.m_visited.Contains(url.c_str()));
+        EXPECT_TRUE(running.IsEnabled());
+        EXPECT_EQ(running.m_pProgress, nullptr);
+        running.EndModal(wxID_CANCEL);
+    });
+    dlg.ShowModal();
+    CoUninitialize();
+    EXPECT_EQ(*runs, 1);
+    EXPECT_TRUE(fs::is_directory(m_configHome / "real"));
+}

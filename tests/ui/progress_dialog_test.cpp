@@ -1,0 +1,212 @@
+// The progress window: what it holds after each operation, the totals line under a clock
+// the test owns, repaints within a frame, and Cancel.
+#include "tests/support/GuiTest.h"
+#include "ui/ProgressDialog.h"
+
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+namespace {
+constexpr int64_t kSecond = 10'000'000;
+constexpr int64_t kStart = 130'000'000'000'000'000; // some day in 2012, in file time
+
+class ProgressTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        SetFileTimeForTesting([this] { return m_fileTime; });
+        SetTickCountForTesting([this] { return m_tick; });
+        m_owner = std::make_unique<wxDialog>(nullptr, wxID_ANY, "owner");
+        m_progress = std::make_unique<CProgressDialog>(m_owner.get());
+    }
+    void TearDown() override {
+        m_progress.reset();
+        m_owner.reset();
+        GuiTest::TearDown();
+    }
+    wxString Native(int id) const {
+        return static_cast<wxTextCtrl*>(m_progress->FindWindow(id))->GetValue();
+    }
+    wxString NativeTotals() const {
+        return static_cast<wxStaticText*>(m_progress->FindWindow(1011))->GetLabel();
+    }
+
+    int64_t m_fileTime = kStart;
+    uint32_t m_tick = 1000;
+    std::unique_ptr<wxDialog> m_owner;
+    std::unique_ptr<CProgressDialog> m_progress;
+};
+} // namespace
+
+TEST_F(ProgressTest, IsCreatedHiddenWithItsCaptionAndControls) {
+    EXPECT_FALSE(m_progress->IsShown());
+    EXPECT_EQ(m_progress->GetTitle(), "Crawling Patchmere library...");
+    EXPECT_EQ(m_progress->GetParent(), m_owner.get());
+    EXPECT_EQ(m_progress->m_bCancel, 0);
+    EXPECT_EQ(m_progress->m_nNewFiles, 0);
+    EXPECT_EQ(m_progress->GetTotalsText(), u"") << "blank until the first refresh";
+    auto* cancel = dynamic_cast<wxButton*>(m_progress->FindWindow(wxID_CANCEL));
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->GetLabel(), "Cancel");
+    EXPECT_NE(dynamic_cast<wxGauge*>(m_progress->FindWindow(1007)), nullptr);
+    for (int id : {1005, 1006, 1008})
+        EXPECT_NE(dynamic_cast<wxTextCtrl*>(m_progress->FindWindow(id)), nullptr) << id;
+    EXPECT_NE(dynamic_cast<wxStaticText*>(m_progress->FindWindow(1011)), nullptr);
+}
+
+TEST_F(ProgressTest, OperationsChangeWhatTheWindowHolds) {
+    m_progress->SetPageStatus(u"Downloading page\r\nhttp://a/library.html");
+    m_progress->SetToneStatus(u"Tone one\r\nhttp://a/l6file?x");
+    EXPECT_EQ(m_progress->GetPageStatusText(), u"Downloading page\r\nhttp://a/library.html");
+    EXPECT_EQ(m_progress->GetToneStatusText(), u"Tone one\r\nhttp://a/l6file?x");
+
+    m_progress->AppendLog(u"x");
+    EXPECT_EQ(m_progress->GetLogText(), u"x");
+    m_progress->AppendLog(u"y");
+    EXPECT_EQ(m_progress->GetLogText(), u"x\r\ny");
+    m_progress->AppendLog(nullptr);
+    EXPECT_EQ(m_progress->GetLogText(), u"x\r\ny\r\n") << "a null text adds an empty line";
+    m_progress->ClearLog();
+    EXPECT_EQ(m_progress->GetLogText(), u"");
+    m_progress->AppendLog(nullptr);
+    EXPECT_EQ(m_progress->GetLogText(), u"") << "nothing to separate from";
+
+    m_progress->SetProgress(4'000'000'000u, 3'000'000'000u); // beyond the native int range
+    EXPECT_EQ(m_progress->GetProgressMax(), 4'000'000'000u);
+    EXPECT_EQ(m_progress->GetProgressPos(), 3'000'000'000u);
+    auto* bar = static_cast<wxGauge*>(m_progress->FindWindow(1007));
+    EXPECT_GT(bar->GetValue(), 0);
+    EXPECT_LE(bar->GetValue(), bar->GetRange());
+    m_progress->SetProgress(0, 0); // unknown size
+    m_progress->SetProgress(100, 0);
+    m_progress->FlushRepaints();
+    EXPECT_EQ(m_progress->GetProgressMax(), 100u);
+    EXPECT_EQ(m_progress->GetProgressPos(), 0u);
+    EXPECT_EQ(bar->GetValue(), 0);
+    m_progress->SetToneStatus(u"");
+    EXPECT_EQ(m_progress->GetToneStatusText(), u"");
+}
+
+TEST_F(ProgressTest, TotalsLineCountsFilesAndTime) {
+    m_progress->SetPageStatus(u"p"); // every operation ends with UpdateTotals(false)
+    EXPECT_EQ(m_progress->GetTotalsText(), u"0 new files downloaded, elapsed time is 0:00:00");
+    EXPECT_EQ(NativeTotals(), "0 new files downloaded, elapsed time is 0:00:00");
+
+    struct Step {
+        int64_t elapsed;
+        bool countOne;
+        std::u16string line;
+    };
+    const Step steps[] = {
+        {2 * kSecond, true, u"1 new file downloaded, elapsed time is 0:00:02"},
+        {4 * kSecond, true, u"2 new files downloaded, elapsed time is 0:00:04"},
+        {(3600 + 2 * 60 + 3) * kSecond, false, u"2 new files downloaded, elapsed time is 1:02:03"},
+        {100 * 3600 * kSecond, false, u"2 new files downloaded, elapsed time is 100:00:00"},
+    };
+    for (const Step& step : steps) {
+        m_fileTime = kStart + step.elapsed;
+        m_progress->UpdateTotals(step.countOne);
+        EXPECT_EQ(m_progress->GetTotalsText(), step.line);
+    }
+}
+
+TEST_F(ProgressTest, TotalsLineIsRewrittenAtMostOnceASecond) {
+    m_progress->UpdateTotals(false); // the first call always refreshes
+    const std::u16string first = u"0 new files downloaded, elapsed time is 0:00:00";
+    ASSERT_EQ(m_progress->GetTotalsText(), first);
+
+    // Two files 0.2 s apart, right after the refresh: counted, not shown.
+    m_fileTime += 2 * kSecond / 10;
+    m_progress->UpdateTotals(true);
+    m_fileTime += 2 * kSecond / 10;
+    m_progress->UpdateTotals(true);
+    EXPECT_EQ(m_progress->m_nNewFiles, 2);
+    EXPECT_EQ(m_progress->GetTotalsText(), first);
+
+    m_fileTime = kStart + kSecond; // exactly one second: not yet later than the next refresh
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(m_progress->GetTotalsText(), first);
+    m_fileTime = kStart + kSecond + 1;
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(m_progress->GetTotalsText(), u"2 new files downloaded, elapsed time is 0:00:01");
+
+    // The clock set back an hour: no refresh until it passes the last one plus a second.
+    const int64_t lastRefresh = m_fileTime;
+    m_fileTime -= 3600 * kSecond;
+    m_progress->UpdateTotals(true);
+    m_fileTime = lastRefresh + kSecond;
+    m_progress->UpdateTotals(true);
+    EXPECT_EQ(m_progress->GetTotalsText(), u"2 new files downloaded, elapsed time is 0:00:01");
+    EXPECT_EQ(m_progress->m_nNewFiles, 4) << "counting goes on";
+    m_fileTime = lastRefresh + kSecond + 1;
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(m_progress->GetTotalsText(), u"4 new files downloaded, elapsed time is 0:00:02");
+}
+
+TEST_F(ProgressTest, TotalsSurviveClocksFarFromTheStart) {
+    m_fileTime = kStart - 90 * kSecond; // set back before the window was made
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(m_progress->GetTotalsText(), u"0 new files downloaded, elapsed time is 0:-1:-30");
+    m_fileTime = INT64_MAX;
+    m_progress->UpdateTotals(false);
+    EXPECT_NE(m_progress->GetTotalsText().find(u"0 new files downloaded, elapsed time is "),
+              std::u16string::npos);
+    m_fileTime = INT64_MAX; // the next refresh time saturates instead of wrapping
+    m_progress->UpdateTotals(true);
+    EXPECT_EQ(m_progress->m_nNewFiles, 1);
+}
+
+TEST_F(ProgressTest, ChangesReachTheScreenWithinAFrame) {
+    m_progress->AppendLog(u"one");
+    EXPECT_EQ(Native(1008), "one") << "the first change is shown at once";
+
+    m_tick += 5;
+    m_progress->AppendLog(u"two");
+    m_progress->SetPageStatus(u"page");
+    EXPECT_EQ(Native(1008), "one") << "within the frame: deferred";
+    EXPECT_EQ(Native(1005), "page") << "another box has its own frame";
+
+    m_tick += 11; // the frame is over: the next operation of any box repaints the log
+    m_progress->SetToneStatus(u"tone");
+    EXPECT_EQ(Native(1008), "one\r\ntwo");
+    EXPECT_EQ(Native(1006), "tone");
+
+    m_tick += 1;
+    m_progress->AppendLog(u"three");
+    m_progress->SetToneStatus(u"tone 2");
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(Native(1008), "one\r\ntwo");
+    m_progress->FlushRepaints(); // before the window goes
+    EXPECT_EQ(Native(1008), "one\r\ntwo\r\nthree");
+    EXPECT_EQ(Native(1006), "tone 2");
+
+    m_tick += 100; // a pump pass after the frame shows a deferred change
+    m_progress->ClearLog();
+    m_tick += 1;
+    m_progress->AppendLog(u"four");
+    EXPECT_EQ(Native(1008), "");
+    m_tick += 20;
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(Native(1008), "four");
+}
+
+TEST_F(ProgressTest, CancelAndTheCloseBoxOnlyRaiseTheFlag) {
+    m_progress->Show();
+    wxWindow* cancel = m_progress->FindWindow(wxID_CANCEL);
+    for (int press = 0; press < 2; ++press) {
+        wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+        click.SetEventObject(cancel);
+        cancel->ProcessWindowEvent(click);
+        EXPECT_EQ(m_progress->m_bCancel, 1);
+        EXPECT_TRUE(m_progress->IsShown());
+    }
+
+    CProgressDialog other(m_owner.get());
+    other.Show();
+    EXPECT_FALSE(other.Close()) << "the close box is refused";
+    EXPECT_EQ(other.m_bCancel, 1);
+    EXPECT_TRUE(other.IsShown());
+    EXPECT_FALSE(other.IsBeingDeleted());
+}

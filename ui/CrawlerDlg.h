@@ -1,0 +1,63 @@
+// The main dialog: start URL, target folder, "Start Crawl" and "&Browse". The crawl engine is
+// part of it, so the crawl runs inside its "Start Crawl" handler.
+#pragma once
+
+#include "crawl/CrawlEngine.h"
+#include "platform/com.h"
+
+#include <wx/dialog.h>
+#include <wx/iconbndl.h>
+
+#include <cstdint>
+#include <string>
+
+class wxButton;
+class wxTextCtrl;
+
+using LPARAM = intptr_t;
+
+// Where the minimised window draws its icon: centred, rounding half a pixel up, with
+// divisions that truncate toward zero.
+wxPoint MinimisedIconPosition(const wxSize& client, const wxSize& icon);
+
+class CCrawlerDlg : public wxDialog, public CCrawlEngine {
+public:
+    static constexpr char16_t kDefaultUrl[] =
+        u"http://www.patchmere.example/library.html?product_id=12";
+    static constexpr char16_t kDefaultFolderName[] = u"Patchmere Downloads";
+
+    explicit CCrawlerDlg(wxWindow* pParent = nullptr);
+    ~CCrawlerDlg() override;
+
+    // The documents folder's "Patchmere Downloads" (the bare name without a documents
+    // folder).
+    static std::u16string DefaultFolder();
+
+    // Command handlers.
+    void OnChangeFields();
+    void OnBrowse();
+    void OnStartCrawl();
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    // The system menu (the title-bar menu the window manager does not offer), at a point in
+    // client coordinates or, by default, under the mouse.
+    void ShowSystemMenu(const wxPoint& where = wxDefaultPosition);
+
+    wxTextCtrl* m_editUrl = nullptr;
+    wxTextCtrl* m_editPath = nullptr;
+    wxButton* m_btnStart = nullptr;
+
+protected:
+    std::u16string ReadSaveFolder() const override;
+    // Step 10 of the crawl start; a test replaces it to watch the dialog during a crawl.
+    virtual void RunCrawl(LPCWSTR startUrl);
+
+private:
+    void DoDataExchange();
+    void OnInitDialog(wxInitDialogEvent& event);
+    void OnPaint(wxPaintEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
+    void OnTextEnter(wxCommandEvent& event);
+
+    wxIconBundle m_hIcon;
+};

@@ -1,0 +1,230 @@
+#include "ui/ProgressDialog.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "platform/wx/wxtext.h"
+#include "res/layouts.h"
+#include "ui/DialogUnits.h"
+
+#include <wx/button.h>
+#include <wx/gauge.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <climits>
+
+namespace L = layout::progress;
+
+namespace {
+constexpr int64_t kOneSecond = 10'000'000; // file-time units
+constexpr int64_t kOneMinute = 60 * kOneSecond;
+constexpr int64_t kOneHour = 60 * kOneMinute;
+constexpr int kTotalsSize = MAX_PATH;
+
+// The native bar takes an int range; larger transfers are scaled down to fit.
+void ShowOnBar(wxGauge* bar, ULONG max, ULONG pos) {
+    if (pos > max)
+        pos = max;
+    while (max > static_cast<ULONG>(INT_MAX)) {
+        max >>= 1;
+        pos >>= 1;
+    }
+    if (max == 0) { // an empty range shows an empty bar
+        max = 1;
+        pos = 0;
+    }
+    bar->SetRange(static_cast<int>(max));
+    bar->SetValue(static_cast<int>(pos));
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    int64_t sum;
+    return __builtin_add_overflow(a, b, &sum) ? (b > 0 ? INT64_MAX : INT64_MIN) : sum;
+}
+
+int64_t SaturatingSub(int64_t a, int64_t b) {
+    int64_t difference;
+    return __builtin_sub_overflow(a, b, &difference) ? (b < 0 ? INT64_MAX : INT64_MIN) : difference;
+}
+} // namespace
+
+CProgressDialog::CProgressDialog(wxWindow* pParent)
+    : wxDialog(pParent, IDD_PROGRESS, ToWx(L::kCaption), wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
+    SetDialogClientSize(this, L::kDialog);
+    CreateControls();
+    // Placed at the owner's client origin (a hidden owner knows only its own position).
+    if (pParent) {
+        const wxPoint offset = DialogPoint(pParent, L::kDialog);
+        Move(pParent->IsShown() ? pParent->ClientToScreen(offset)
+                                : pParent->GetScreenPosition() + offset);
+    }
+
+    Bind(wxEVT_BUTTON, &CProgressDialog::OnBnClickedCancel, this, wxID_CANCEL);
+    Bind(wxEVT_CLOSE_WINDOW, &CProgressDialog::OnClose, this);
+
+    m_bCancel = 0;
+    m_nNewFiles = 0;
+    m_ftStart = GetSystemTimeAsFileTime();
+    m_ftNextRefresh = 0;
+}
+
+CProgressDialog::~CProgressDialog() = default;
+
+// The controls in tab order.
+void CProgressDialog::CreateControls() {
+    const long statusStyle = wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxTE_NO_VSCROLL;
+    new wxButton(this, wxID_CANCEL, ToWx(L::kCancel), DialogPoint(this, L::kCancelRect),
+                 DialogSize(this, L::kCancelRect));
+    m_progressBar = new wxGauge(this, IDC_PROGRESS_BAR, 100, DialogPoint(this, L::kBarRect),
+                                DialogSize(this, L::kBarRect));
+    m_pageStatus =
+        new wxTextCtrl(this, IDC_PAGE_STATUS, wxEmptyString, DialogPoint(this, L::kPageStatusRect),
+                       DialogSize(this, L::kPageStatusRect), statusStyle);
+    m_toneStatus =
+        new wxTextCtrl(this, IDC_TONE_STATUS, wxEmptyString, DialogPoint(this, L::kToneStatusRect),
+                       DialogSize(this, L::kToneStatusRect), statusStyle);
+    m_log = new wxTextCtrl(this, IDC_LOG, wxEmptyString, DialogPoint(this, L::kLogRect),
+                           DialogSize(this, L::kLogRect),
+                           wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    m_totals =
+        new wxStaticText(this, IDC_TOTALS, wxEmptyString, DialogPoint(this, L::kTotalsRect),
+                         DialogSize(this, L::kTotalsRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+
+    m_pageBox.pControl = m_pageStatus;
+    m_toneBox.pControl = m_toneStatus;
+    m_barBox.pControl = m_progressBar;
+    m_logBox.pControl = m_log;
+}
+
+void CProgressDialog::SetPageStatus(LPCWSTR text) {
+    m_szPageStatus = text ? text : u"";
+    Changed(m_pageBox);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::SetToneStatus(LPCWSTR text) {
+    m_szToneStatus = text ? text : u"";
+    Changed(m_toneBox);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::AppendLog(LPCWSTR text) {
+    if (!m_szLog.empty())
+        m_szLog += u"\r\n";
+    if (text)
+        m_szLog += text;
+    Changed(m_logBox);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::ClearLog() {
+    m_szLog.clear();
+    Changed(m_logBox);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::SetProgress(ULONG max, ULONG pos) {
+    m_nProgressMax = max;
+    m_nProgressPos = pos;
+    Changed(m_barBox);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::UpdateTotals(bool countOne) {
+    if (countOne)
+        ++m_nNewFiles;
+    RepaintDeferred();
+
+    const int64_t now = GetSystemTimeAsFileTime();
+    if (now <= m_ftNextRefresh)
+        return;
+
+    const int64_t elapsed = SaturatingSub(now, m_ftStart);
+    const int64_t hours = elapsed / kOneHour; // at most about 2.6e8: fits an int
+    const int64_t rest = elapsed % kOneHour;
+    const int64_t minutes = rest / kOneMinute;
+    const int64_t seconds = (rest % kOneMinute) / kOneSecond;
+
+    WCHAR szTotals[kTotalsSize];
+    wnsprintf(szTotals, kTotalsSize, u"%d new %s downloaded, elapsed time is %d:%02d:%02d",
+              m_nNewFiles, m_nNewFiles == 1 ? u"file" : u"files", static_cast<int>(hours),
+              static_cast<int>(minutes), static_cast<int>(seconds));
+    m_szTotals = szTotals;
+    m_totals->SetLabelText(ToWx(m_szTotals));
+
+    m_ftNextRefresh = SaturatingAdd(now, kOneSecond);
+}
+
+void CProgressDialog::FlushRepaints() {
+    for (CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
+        if (box->bChanged)
+            Paint(*box);
+    }
+}
+
+std::u16string CProgressDialog::GetPageStatusText() const {
+    return m_szPageStatus;
+}
+std::u16string CProgressDialog::GetToneStatusText() const {
+    return m_szToneStatus;
+}
+std::u16string CProgressDialog::GetLogText() const {
+    return m_szLog;
+}
+std::u16string CProgressDialog::GetTotalsText() const {
+    return m_szTotals;
+}
+ULONG CProgressDialog::GetProgressMax() const {
+    return m_nProgressMax;
+}
+ULONG CProgressDialog::GetProgressPos() const {
+    return m_nProgressPos;
+}
+
+void CProgressDialog::Changed(CBox& box) {
+    box.bChanged = true;
+    if (!box.bPainted || GetTickCount() - box.dwLastPaint >= kFrameMs)
+        Paint(box);
+}
+
+void CProgressDialog::RepaintDeferred() {
+    const uint32_t now = GetTickCount();
+    for (CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
+        if (box->bChanged && now - box->dwLastPaint >= kFrameMs)
+            Paint(*box);
+    }
+}
+
+void CProgressDialog::Paint(CBox& box) {
+    HandOver(box);
+    box.pControl->Update();
+    box.bChanged = false;
+    box.bPainted = true;
+    box.dwLastPaint = GetTickCount();
+}
+
+// Gives a box's state to its native control, which shows it from the beginning.
+void CProgressDialog::HandOver(CBox& box) {
+    if (&box == &m_barBox) {
+        ShowOnBar(m_progressBar, m_nProgressMax, m_nProgressPos);
+        return;
+    }
+    wxTextCtrl* control = static_cast<wxTextCtrl*>(box.pControl);
+    const std::u16string& text = &box == &m_pageBox   ? m_szPageStatus
+                                 : &box == &m_toneBox ? m_szToneStatus
+                                                      : m_szLog;
+    control->ChangeValue(ToWx(text));
+    control->ShowPosition(0);
+}
+
+// Cancel asks the crawl to stop; the window stays open while the crawl unwinds.
+void CProgressDialog::OnBnClickedCancel(wxCommandEvent&) {
+    m_bCancel = 1;
+}
+
+// The close box is the same cancel command.
+void CProgressDialog::OnClose(wxCloseEvent& event) {
+    m_bCancel = 1;
+    if (event.CanVeto())
+        event.Veto();
+}
