@@ -109,6 +109,7 @@ struct IMoniker : IUnknown {
     virtual HRESULT BindToStorage(IBindCtx* pbc, IMoniker* pmkToLeft, REFIID riid,
                                   void** ppvObj) = 0;
     // The address the moniker was made from.
+    // *ppszDisplayName is an automation string: the caller frees it with SysFreeString.
     virtual HRESULT GetDisplayName(IBindCtx* pbc, IMoniker* pmkToLeft, LPWSTR* ppszDisplayName) = 0;
 };
 

@@ -1,0 +1,175 @@
+// The private download cache folder and the files in it.
+#include "platform/cache.h"
+
+#include "platform/cache_names.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <unistd.h>
+#include <utility>
+
+namespace cache {
+
+UniqueFd::UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() {
+    Close();
+}
+
+bool UniqueFd::WriteAll(const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(m_fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool UniqueFd::Close() {
+    if (m_fd < 0)
+        return true;
+    return ::close(std::exchange(m_fd, -1)) == 0;
+}
+
+namespace {
+
+// Folders under a long $TMPDIR would leave too little of the 259 units for the names.
+constexpr size_t kMaxRootBytes = 128;
+
+bool IsUsableRoot(const std::string& root) {
+    return !root.empty() && root.front() == '/' && root.size() <= kMaxRootBytes &&
+           ToUtf8(FromUtf8(root)) == root; // the observer is told the path in UTF-16
+}
+
+std::string MakeFolder(std::string root) {
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    std::string folder = (root == "/" ? "" : root) + "/pmcrawler-cache-XXXXXX";
+    return ::mkdtemp(folder.data()) ? folder : std::string();
+}
+
+} // namespace
+
+std::unique_ptr<UrlCache> UrlCache::Create() {
+    std::string folder;
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir && IsUsableRoot(tmpdir))
+        folder = MakeFolder(tmpdir);
+    if (folder.empty())
+        folder = MakeFolder("/tmp");
+    if (folder.empty())
+        return nullptr;
+    return std::unique_ptr<UrlCache>(new UrlCache(std::move(folder)));
+}
+
+UrlCache::UrlCache(std::string folder)
+    : m_folder(std::move(folder)), m_folderUnits(FromUtf8(m_folder).size()) {}
+
+UrlCache::~UrlCache() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+unsigned UrlCache::NumberPool::Take() {
+    if (m_freed.empty())
+        return m_next++;
+    unsigned n = *m_freed.begin();
+    m_freed.erase(m_freed.begin());
+    return n;
+}
+
+void UrlCache::NumberPool::Give(unsigned n) {
+    m_freed.insert(n);
+    while (!m_freed.empty() && *m_freed.rbegin() == m_next - 1) {
+        m_freed.erase(std::prev(m_freed.end()));
+        --m_next;
+    }
+}
+
+std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
+                                              std::u16string_view serverName) {
+    std::u16string name = SafeFileName(serverName);
+    size_t maxNameUnits = kMaxPathUnits - m_folderUnits - 1; // "<folder>/<name>"
+    // Numbers are tracked here, so the first free one is found without probing the folder.
+    // O_EXCL still guards against a file of another name that was cut to the same text.
+    constexpr int kMaxAttempts = 1000;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        NumberPool& pool = m_numbers[name];
+        unsigned n = pool.Take();
+        std::u16string decorated = DecoratedFileName(name, n, maxNameUnits, kMaxNameBytes);
+        std::string path = m_folder + "/" + ToUtf8(decorated);
+        int fd =
+            decorated.empty()
+                ? -1
+                : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            m_entries[std::u16string(url)].push_back(Entry{path, name, n});
+            return CacheFile{path, FromUtf8(path), UniqueFd(fd)};
+        }
+        if (decorated.empty() || errno != EEXIST) {
+            pool.Give(n);
+            if (pool.Unused())
+                m_numbers.erase(name);
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+void UrlCache::Forget(const Entry& entry) {
+    auto pool = m_numbers.find(entry.name);
+    if (pool == m_numbers.end())
+        return;
+    pool->second.Give(entry.n);
+    if (pool->second.Unused())
+        m_numbers.erase(pool);
+}
+
+void UrlCache::Discard(std::u16string_view url, const std::string& path) {
+    auto found = m_entries.find(url);
+    if (found == m_entries.end())
+        return;
+    std::vector<Entry>& entries = found->second;
+    for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
+        if (entry->path == path) {
+            ::unlink(entry->path.c_str());
+            Forget(*entry);
+            entries.erase(entry);
+            break;
+        }
+    }
+    if (entries.empty())
+        m_entries.erase(found);
+}
+
+bool UrlCache::DeleteEntry(std::u16string_view url) {
+    auto found = m_entries.find(url);
+    if (found == m_entries.end())
+        return false;
+    bool removed = false;
+    for (const Entry& entry : found->second) {
+        if (::unlink(entry.path.c_str()) == 0)
+            removed = true;
+        Forget(entry);
+    }
+    m_entries.erase(found);
+    return removed;
+}
+
+} // namespace cache

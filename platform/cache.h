@@ -1,0 +1,97 @@
+// The process's private download cache: a folder of its own, created at start-up and removed
+// with everything in it at shutdown, holding one file per download named after the download.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cache {
+
+// Limits of a cache file: the whole path fits the program's 260-unit path buffers (259 units
+// and the terminator), the name fits the file system's component limit.
+inline constexpr size_t kMaxPathUnits = 259;
+inline constexpr size_t kMaxNameBytes = 255;
+
+// An open file descriptor, closed when the object goes.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept;
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    bool IsOpen() const { return m_fd >= 0; }
+    // Writes all of it (retrying short writes); false on an error such as a full disk.
+    bool WriteAll(const char* data, size_t size);
+    // Closes now; false when the close reports an error (data may not have reached the disk).
+    bool Close();
+
+private:
+    int m_fd = -1;
+};
+
+// A cache file just created for a download, open for writing.
+struct CacheFile {
+    std::string path;      // as the file system takes it (UTF-8)
+    std::u16string path16; // as the download's observer is told it
+    UniqueFd file;
+};
+
+class UrlCache {
+public:
+    // Makes the folder (under $TMPDIR, else /tmp); nothing when it cannot be made.
+    static std::unique_ptr<UrlCache> Create();
+    // Removes the folder and everything in it.
+    ~UrlCache();
+    UrlCache(const UrlCache&) = delete;
+    UrlCache& operator=(const UrlCache&) = delete;
+
+    const std::string& Folder() const { return m_folder; }
+
+    // A new, empty file for a download of url, named after serverName (the name from the
+    // response's Content-Disposition or address, escapes kept) with the first free [N].
+    // Nothing when no file can be created.
+    std::optional<CacheFile> CreateFile(std::u16string_view url, std::u16string_view serverName);
+    // Removes one file of url's entry (a download that failed or was aborted).
+    void Discard(std::u16string_view url, const std::string& path);
+    // Removes every file of url's entry; true when at least one was there.
+    bool DeleteEntry(std::u16string_view url);
+
+private:
+    explicit UrlCache(std::string folder);
+
+    // The [N] numbers of one name in use: the first free one is handed out next.
+    class NumberPool {
+    public:
+        unsigned Take();
+        void Give(unsigned n);
+        bool Unused() const { return m_next == 1; }
+
+    private:
+        unsigned m_next = 1;
+        std::set<unsigned> m_freed; // free numbers below m_next
+    };
+
+    struct Entry {
+        std::string path;
+        std::u16string name; // the undecorated name, key of its number pool
+        unsigned n;
+    };
+
+    void Forget(const Entry& entry);
+
+    std::string m_folder;
+    size_t m_folderUnits;
+    std::map<std::u16string, std::vector<Entry>, std::less<>> m_entries; // by URL
+    std::map<std::u16string, NumberPool, std::less<>> m_numbers;         // by name
+};
+
+} // namespace cache

@@ -1,0 +1,150 @@
+// Cache file names: sanitising a server's name, decorating it and fitting it into the limits.
+#include "platform/cache_names.h"
+
+#include "platform/text.h"
+
+namespace cache {
+
+namespace {
+
+bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Units of the code point that starts at i (a pair counts as one code point).
+size_t CodePointUnits(std::u16string_view text, size_t i) {
+    return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
+}
+
+size_t Utf8Bytes(std::u16string_view text, size_t i, size_t units) {
+    if (units == 2)
+        return 4;
+    char16_t c = text[i];
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+}
+
+size_t Utf8Length(std::u16string_view text) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t units = CodePointUnits(text, i);
+        bytes += Utf8Bytes(text, i, units);
+        i += units;
+    }
+    return bytes;
+}
+
+bool IsHex(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+int HexValue(char16_t c) {
+    return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10;
+}
+
+bool EscapeAt(std::u16string_view text, size_t i) {
+    return i + 2 < text.size() && text[i] == u'%' && IsHex(text[i + 1]) && IsHex(text[i + 2]);
+}
+
+// Moves a cut back so that it does not split "%HH", nor the escaped bytes of one UTF-8
+// character: a name cut through either would no longer decode.
+size_t KeepEscapesWhole(std::u16string_view text, size_t cut) {
+    if (cut >= 1 && EscapeAt(text, cut - 1))
+        cut -= 1;
+    else if (cut >= 2 && EscapeAt(text, cut - 2))
+        cut -= 2;
+    size_t pos = cut;
+    int continuationBytes = 0;
+    while (pos >= 3 && EscapeAt(text, pos - 3)) {
+        int byte = HexValue(text[pos - 2]) * 16 + HexValue(text[pos - 1]);
+        if ((byte & 0xC0) == 0x80) {
+            ++continuationBytes;
+            pos -= 3;
+            continue;
+        }
+        if (byte >= 0xC0) {
+            int needed = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+            if (continuationBytes < needed)
+                cut = pos - 3;
+        }
+        break;
+    }
+    return cut;
+}
+
+// The longest prefix of text within both budgets, cut at a character boundary.
+std::u16string CutToFit(std::u16string_view text, size_t maxUnits, size_t maxBytes) {
+    size_t units = 0;
+    size_t bytes = 0;
+    size_t cut = 0;
+    while (cut < text.size()) {
+        size_t cpUnits = CodePointUnits(text, cut);
+        size_t cpBytes = Utf8Bytes(text, cut, cpUnits);
+        if (units + cpUnits > maxUnits || bytes + cpBytes > maxBytes)
+            break;
+        units += cpUnits;
+        bytes += cpBytes;
+        cut += cpUnits;
+    }
+    if (cut < text.size())
+        cut = KeepEscapesWhole(text, cut);
+    return std::u16string(text.substr(0, cut));
+}
+
+size_t Remaining(size_t budget, size_t used) {
+    return budget > used ? budget - used : 0;
+}
+
+} // namespace
+
+std::u16string SafeFileName(std::u16string_view name) {
+    std::u16string safe;
+    safe.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        char16_t c = name[i];
+        if (IsHighSurrogate(c) && CodePointUnits(name, i) == 2) {
+            safe += c;
+            safe += name[++i];
+            continue;
+        }
+        bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        bool separator = c == u'/' || c == u'\\';
+        bool strayHalf = IsHighSurrogate(c) || IsLowSurrogate(c);
+        safe += control || separator || strayHalf ? u'_' : c;
+    }
+    if (safe.empty() || safe == u"." || safe == u"..")
+        return std::u16string(kFallbackName);
+    return safe;
+}
+
+std::u16string DecoratedFileName(std::u16string_view name, unsigned n, size_t maxUnits,
+                                 size_t maxBytes) {
+    std::u16string whole(name);
+    size_t extensionStart = static_cast<size_t>(PathFindExtension(whole.c_str()) - whole.c_str());
+    std::u16string base = whole.substr(0, extensionStart);
+    std::u16string extension = whole.substr(extensionStart);
+    // "[1].l6t" would not lose its decoration again; give such a name a base.
+    if (base.empty())
+        base = kFallbackName;
+
+    std::string number = std::to_string(n);
+    std::u16string decoration = u"[" + std::u16string(number.begin(), number.end()) + u"]";
+    if (decoration.size() > maxUnits || decoration.size() > maxBytes)
+        return {};
+
+    size_t unitsLeft = maxUnits - decoration.size();
+    size_t bytesLeft = maxBytes - decoration.size();
+    if (base.size() + extension.size() > unitsLeft ||
+        Utf8Length(base) + Utf8Length(extension) > bytesLeft) {
+        if (extension.size() > kMaxExtensionUnits)
+            extension = CutToFit(extension, kMaxExtensionUnits, kMaxExtensionUnits * 4);
+        extension = CutToFit(extension, unitsLeft, bytesLeft);
+        base = CutToFit(base, Remaining(unitsLeft, extension.size()),
+                        Remaining(bytesLeft, Utf8Length(extension)));
+    }
+    return base + decoration + extension;
+}
+
+} // namespace cache

@@ -1,0 +1,119 @@
+// The GUI thread's one message pump: notifications that services queue, and the GUI's own
+// events. Everything runs on the calling thread; services only advance when it pumps.
+#include "platform/pump.h"
+
+#include <chrono>
+#include <deque>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Pump {
+    std::deque<std::function<void()>> posted;
+    std::vector<PumpSource> sources;
+    PumpGui gui;
+};
+
+Pump& ThePump() {
+    static Pump pump;
+    return pump;
+}
+
+void AdvanceSources() {
+    // A source may register or unregister sources while it advances (startup/shutdown from
+    // inside a notification is not expected, but must not invalidate the loop).
+    std::vector<PumpSource> sources = ThePump().sources;
+    for (const PumpSource& source : sources) {
+        if (source.advance)
+            source.advance();
+    }
+}
+
+} // namespace
+
+bool PeekMessage(MSG* msg) {
+    AdvanceSources();
+    Pump& pump = ThePump();
+    if (!pump.posted.empty()) {
+        if (msg) {
+            msg->kind = MSG::Kind::Posted;
+            msg->posted = std::move(pump.posted.front());
+        }
+        pump.posted.pop_front();
+        return true;
+    }
+    if (pump.gui.pending && pump.gui.pending()) {
+        if (msg) {
+            msg->kind = MSG::Kind::Gui;
+            msg->posted = nullptr;
+        }
+        return true;
+    }
+    if (msg) {
+        msg->kind = MSG::Kind::None;
+        msg->posted = nullptr;
+    }
+    return false;
+}
+
+void TranslateMessage(const MSG*) {}
+
+void DispatchMessage(MSG* msg) {
+    if (!msg)
+        return;
+    switch (msg->kind) {
+    case MSG::Kind::Posted:
+        if (msg->posted) {
+            // The message is consumed: dispatching it twice must not run it twice.
+            std::function<void()> run = std::move(msg->posted);
+            msg->posted = nullptr;
+            msg->kind = MSG::Kind::None;
+            run();
+        }
+        break;
+    case MSG::Kind::Gui:
+        msg->kind = MSG::Kind::None;
+        if (ThePump().gui.dispatch)
+            ThePump().gui.dispatch();
+        break;
+    case MSG::Kind::None:
+        break;
+    }
+}
+
+void Sleep(DWORD ms) {
+    // A source with work in flight waits on its own activity, so a transfer's data is seen
+    // the moment it arrives; with nothing in flight this is a plain sleep.
+    std::vector<PumpSource> sources = ThePump().sources;
+    for (const PumpSource& source : sources) {
+        if (source.wait && source.wait(static_cast<int>(ms)))
+            return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void PostThreadMessage(std::function<void()> message) {
+    ThePump().posted.push_back(std::move(message));
+}
+
+void DiscardPostedMessages() {
+    // Moved out first: destroying a message may release objects whose destructors post.
+    while (!ThePump().posted.empty()) {
+        std::deque<std::function<void()>> dropped;
+        dropped.swap(ThePump().posted);
+    }
+}
+
+void RegisterPumpSource(PumpSource source) {
+    ThePump().sources.push_back(std::move(source));
+}
+
+void UnregisterPumpSources() {
+    ThePump().sources.clear();
+}
+
+void SetPumpGui(PumpGui gui) {
+    ThePump().gui = std::move(gui);
+}

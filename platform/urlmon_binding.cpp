@@ -1,0 +1,469 @@
+// One binding: a libcurl transfer into a cache file, reported to its bind-status callback in
+// the download service's order through the GUI thread's message pump.
+#include "platform/urlmon_binding.h"
+
+#include "platform/pump.h"
+#include "platform/text.h"
+#include "platform/urlmon_headers.h"
+#include "platform/urlmon_service.h"
+#include "version.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <utility>
+
+namespace urlmon {
+
+namespace {
+
+constexpr long kMaxRedirects = 10;
+constexpr long kConnectTimeoutMs = 30000;
+constexpr long kReceiveBufferBytes = 64 * 1024;
+// HTTP's own default for a body that does not say what it is.
+constexpr char16_t kUnknownMediaType[] = u"application/octet-stream";
+
+struct CurlUrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+struct CurlStringDeleter {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+std::string UrlPart(CURLU* url, CURLUPart part) {
+    char* text = nullptr;
+    if (curl_url_get(url, part, &text, 0) != CURLUE_OK)
+        return {};
+    CurlString owned(text);
+    return text;
+}
+
+// A Location value resolved against the address that sent it; as sent when that fails.
+std::string ResolveLocation(const char* base, const std::string& location) {
+    CurlUrl url(curl_url());
+    if (!url || !base || curl_url_set(url.get(), CURLUPART_URL, base, 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location.c_str(),
+                     CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) != CURLUE_OK)
+        return location;
+    return UrlPart(url.get(), CURLUPART_URL);
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// The value of "name: value" when the line is that header (name given in lower case).
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+    if (!StartsWithNoCase(line, name) || line.size() <= name.size() || line[name.size()] != ':')
+        return std::nullopt;
+    return TrimHeaderValue(line.substr(name.size() + 1));
+}
+
+// OnProgress takes 32-bit numbers: a body over 4 GiB is reported to scale.
+void FitIn32Bits(uint64_t& progress, uint64_t& progressMax) {
+    while (progress > UINT32_MAX || progressMax > UINT32_MAX) {
+        progress >>= 1;
+        progressMax >>= 1;
+    }
+}
+
+std::string UserAgent() {
+    return ToUtf8(PM_PRODUCT_NAME) + "/" + ToUtf8(PM_VERSION);
+}
+
+} // namespace
+
+Binding::Binding(std::u16string url, IBindStatusCallback* callback)
+    : m_pCallback(callback), m_url(std::move(url)), m_finalUrl(m_url) {}
+
+Binding::~Binding() {
+    if (m_easy)
+        curl_easy_cleanup(m_easy);
+}
+
+HRESULT Binding::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IBinding)
+        *ppv = static_cast<IBinding*>(this);
+    else if (riid == IID_IBindingHttpInfo)
+        *ppv = static_cast<IBindingHttpInfo*>(this);
+    else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG Binding::AddRef() {
+    return ++m_cRef;
+}
+
+ULONG Binding::Release() {
+    ULONG count = --m_cRef;
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+std::u16string Binding::GetFinalUrl() {
+    return m_finalUrl;
+}
+
+std::u16string Binding::GetContentType() {
+    return m_contentType;
+}
+
+void Binding::Start(UrlService& service) {
+    if (m_state != State::Created) // aborted from inside OnStartBinding
+        return;
+    std::string url = ToUtf8(m_url);
+    std::string scheme = UrlScheme(url);
+    if (!scheme.empty() && scheme != "http" && scheme != "https") {
+        Finish(INET_E_UNKNOWN_PROTOCOL);
+        return;
+    }
+    // Spaces and raw bytes in an address are escaped; escapes already there are kept.
+    CurlUrl parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
+                                CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) != CURLUE_OK) {
+        Finish(INET_E_INVALID_URL);
+        return;
+    }
+    std::string normalized = UrlPart(parsed.get(), CURLUPART_URL);
+    std::u16string host = FromUtf8(UrlPart(parsed.get(), CURLUPART_HOST));
+
+    m_easy = curl_easy_init();
+    if (!m_easy) {
+        Finish(E_OUTOFMEMORY);
+        return;
+    }
+    static const std::string userAgent = UserAgent();
+    curl_easy_setopt(m_easy, CURLOPT_URL, normalized.c_str());
+    // Only the web: a hostile page must not make the program read a local file or speak
+    // any other protocol, neither directly nor through a redirect.
+    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // No overall time limit: the engine has its own stall watchdog.
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_szCurlError);
+    // A proxy's answer to CONNECT is not the resource's response.
+    curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Binding::HeaderCallback);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Binding::WriteCallback);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &Binding::PrereqCallback);
+    curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
+    // The bind flags that ask for the newest version need nothing more: the cache never
+    // answers a bind, every bind asks the server.
+    if (!service.Add(m_easy, this)) {
+        curl_easy_cleanup(std::exchange(m_easy, nullptr));
+        Finish(E_FAIL);
+        return;
+    }
+    m_state = State::Running;
+    PostProgress(BINDSTATUS_FINDINGRESOURCE, host);
+    PostProgress(BINDSTATUS_CONNECTING, host);
+}
+
+// The callbacks run inside libcurl's C frames, which an exception must not cross: running out
+// of memory there fails the transfer instead.
+size_t Binding::HeaderCallback(char* data, size_t size, size_t count, void* self) {
+    auto* binding = static_cast<Binding*>(self);
+    size_t bytes = size * count;
+    try {
+        return binding->OnHeaderLine(std::string_view(data, bytes)) ? bytes : 0;
+    } catch (...) {
+        binding->m_bLocalFailure = true;
+        return 0;
+    }
+}
+
+size_t Binding::WriteCallback(char* data, size_t size, size_t count, void* self) {
+    auto* binding = static_cast<Binding*>(self);
+    size_t bytes = size * count;
+    try {
+        return binding->OnBody(data, bytes) ? bytes : 0;
+    } catch (...) {
+        binding->m_bLocalFailure = true;
+        return 0;
+    }
+}
+
+int Binding::PrereqCallback(void* self, char*, char*, int, int) {
+    auto* binding = static_cast<Binding*>(self);
+    binding->m_bRequestSent = true;
+    try {
+        binding->PostProgress(BINDSTATUS_SENDINGREQUEST, u"");
+        return CURL_PREREQFUNC_OK;
+    } catch (...) {
+        binding->m_bLocalFailure = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+}
+
+bool Binding::OnHeaderLine(std::string_view line) {
+    if (line.starts_with("HTTP/")) {
+        m_response = Response{}; // each response of a redirect chain speaks for itself
+        return true;
+    }
+    if (TrimHeaderValue(line).empty())
+        return OnHeadersComplete();
+    if (auto value = HeaderValue(line, "content-type"); value && m_response.contentType.empty())
+        m_response.contentType = *value;
+    else if (auto value = HeaderValue(line, "content-disposition");
+             value && !m_response.disposition)
+        m_response.disposition = std::string(*value);
+    else if (auto value = HeaderValue(line, "location"); value && !m_response.hasLocation) {
+        m_response.hasLocation = true;
+        m_response.location = *value;
+    }
+    return true;
+}
+
+bool Binding::OnHeadersComplete() {
+    long status = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+    const char* effectiveUrl = nullptr;
+    curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    if (effectiveUrl)
+        m_finalUrl = FromUtf8(effectiveUrl);
+    if (status < 200) // an interim response; the real one follows
+        return true;
+    if (status >= 400) {
+        // An error page is not the resource: stop before any of it reaches the cache.
+        m_nHttpError = status;
+        return false;
+    }
+    if (status >= 300 && m_response.hasLocation) {
+        PostProgress(BINDSTATUS_REDIRECTING,
+                     FromUtf8(ResolveLocation(effectiveUrl, m_response.location)));
+        return true;
+    }
+    return BeginBody();
+}
+
+bool Binding::BeginBody() {
+    if (m_bBodyBegun)
+        return true;
+    m_bBodyBegun = true;
+    UrlService* service = UrlService::Get();
+    if (!service) {
+        m_bLocalFailure = true;
+        return false;
+    }
+    m_contentType = FromUtf8(m_response.contentType);
+    curl_off_t contentLength = -1;
+    curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
+    m_nContentLength = contentLength;
+
+    std::string mediaType = MediaType(m_response.contentType);
+    PostProgress(BINDSTATUS_MIMETYPEAVAILABLE,
+                 mediaType.empty() ? kUnknownMediaType : FromUtf8(mediaType));
+    uint64_t expected = m_nContentLength > 0 ? static_cast<uint64_t>(m_nContentLength) : 0;
+    PostProgress(BINDSTATUS_BEGINDOWNLOADDATA, m_finalUrl, 0, expected);
+
+    std::optional<std::string> name;
+    if (m_response.disposition)
+        name = FileNameFromContentDisposition(*m_response.disposition);
+    if (!name)
+        name = LastPathSegment(ToUtf8(m_finalUrl));
+    m_cacheFile = service->Cache().CreateFile(m_url, FromUtf8(*name));
+    if (!m_cacheFile) {
+        m_bLocalFailure = true;
+        return false;
+    }
+    PostProgress(BINDSTATUS_CACHEFILENAMEAVAILABLE, m_cacheFile->path16, 0, expected);
+    return true;
+}
+
+bool Binding::OnBody(const char* data, size_t size) {
+    if (!m_bBodyBegun && !BeginBody())
+        return false;
+    if (!m_cacheFile || !m_cacheFile->file.WriteAll(data, size)) {
+        m_bLocalFailure = true; // a full disk ends the transfer
+        return false;
+    }
+    m_nBytes += size;
+    PostDownloading();
+    return true;
+}
+
+HRESULT Binding::ResultOf(CURLcode code) const {
+    if (m_nHttpError != 0)
+        return m_nHttpError == 404 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
+    if (m_bLocalFailure)
+        return INET_E_DOWNLOAD_FAILURE;
+    switch (code) {
+    case CURLE_OK:
+        return S_OK;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return INET_E_CANNOT_CONNECT;
+    case CURLE_OPERATION_TIMEDOUT: // only the connect timeout is set
+        return m_bRequestSent ? INET_E_DOWNLOAD_FAILURE : INET_E_CANNOT_CONNECT;
+    case CURLE_UNSUPPORTED_PROTOCOL: // also a redirect to anything but http/https
+        return INET_E_UNKNOWN_PROTOCOL;
+    case CURLE_URL_MALFORMAT:
+        return INET_E_INVALID_URL;
+    default:
+        return INET_E_DOWNLOAD_FAILURE;
+    }
+}
+
+void Binding::OnTransferDone(CURLcode code) {
+    Ref<Binding> keep(this);
+    HRESULT hr = ResultOf(code);
+    // A body-less answer (or one whose headers ended oddly) still makes its cache file.
+    if (SUCCEEDED(hr) && !BeginBody())
+        hr = INET_E_DOWNLOAD_FAILURE;
+    StopTransfer();
+    if (SUCCEEDED(hr) && (!m_cacheFile || !m_cacheFile->file.Close()))
+        hr = INET_E_DOWNLOAD_FAILURE;
+    if (FAILED(hr)) {
+        m_stopText = m_nHttpError != 0 ? u"HTTP status " + FromUtf8(std::to_string(m_nHttpError))
+                                       : FromUtf8(m_szCurlError);
+        DiscardCacheFile();
+        Finish(hr);
+        return;
+    }
+    if (!m_bDownloadingPosted)
+        PostDownloading();
+    PostProgress(BINDSTATUS_ENDDOWNLOADDATA, m_finalUrl, m_nBytes, m_nBytes);
+    uint64_t size = m_nBytes;
+    uint64_t ignored = 0;
+    FitIn32Bits(size, ignored);
+    Post([size](IBindStatusCallback& callback) {
+        FORMATETC format{0, nullptr, 1 /* content */, -1, TYMED_ISTREAM};
+        STGMEDIUM medium{TYMED_ISTREAM, nullptr, nullptr}; // the data is in the cache file
+        callback.OnDataAvailable(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION |
+                                     BSCF_DATAFULLYAVAILABLE,
+                                 static_cast<DWORD>(size), &format, &medium);
+    });
+    Finish(S_OK);
+}
+
+HRESULT Binding::Abort() {
+    Ref<Binding> keep(this);
+    switch (m_state) {
+    case State::Created:
+    case State::Running:
+        StopTransfer();
+        DiscardCacheFile();
+        m_bAborted = true;
+        Finish(E_ABORT);
+        return S_OK;
+    case State::Finished:
+        if (m_bAborted)
+            return S_FALSE;
+        // Over, but not yet told: the queued stop reports the abort, nothing else arrives.
+        m_bAborted = true;
+        m_hrStop = E_ABORT;
+        m_stopText.clear();
+        DiscardCacheFile();
+        return S_OK;
+    case State::Stopped:
+        break;
+    }
+    return S_FALSE;
+}
+
+void Binding::Cancel() {
+    Ref<Binding> keep(this);
+    StopTransfer();
+    DiscardCacheFile();
+    m_state = State::Stopped;
+    m_pCallback.reset();
+    if (UrlService* service = UrlService::Get())
+        service->Forget(this);
+}
+
+void Binding::Finish(HRESULT hr) {
+    m_hrStop = hr;
+    m_state = State::Finished;
+    PostStop();
+}
+
+void Binding::StopTransfer() {
+    if (!m_easy)
+        return;
+    if (UrlService* service = UrlService::Get())
+        service->Remove(m_easy);
+    curl_easy_cleanup(std::exchange(m_easy, nullptr));
+}
+
+void Binding::DiscardCacheFile() {
+    if (!m_cacheFile)
+        return;
+    m_cacheFile->file.Close();
+    if (UrlService* service = UrlService::Get())
+        service->Cache().Discard(m_url, m_cacheFile->path);
+    m_cacheFile.reset();
+}
+
+void Binding::Post(std::function<void(IBindStatusCallback&)> notify) {
+    PostThreadMessage([self = Ref(this), notify = std::move(notify)] {
+        if (self->m_bAborted || !self->m_pCallback)
+            return;
+        Ref<IBindStatusCallback> callback = self->m_pCallback;
+        notify(*callback.get());
+    });
+}
+
+void Binding::PostProgress(ULONG statusCode, const std::u16string& text, uint64_t progress,
+                           uint64_t progressMax) {
+    FitIn32Bits(progress, progressMax);
+    Post([statusCode, text, progress, progressMax](IBindStatusCallback& callback) {
+        callback.OnProgress(static_cast<ULONG>(progress), static_cast<ULONG>(progressMax),
+                            statusCode, text.c_str());
+    });
+}
+
+void Binding::PostDownloading() {
+    m_bDownloadingPosted = true;
+    if (m_bDownloadingQueued)
+        return; // the queued one will carry the new numbers
+    m_bDownloadingQueued = true;
+    Post([this](IBindStatusCallback& callback) {
+        m_bDownloadingQueued = false;
+        uint64_t progress = m_nBytes;
+        uint64_t progressMax =
+            m_nContentLength >= 0 ? std::max<uint64_t>(m_nContentLength, m_nBytes) : m_nBytes;
+        FitIn32Bits(progress, progressMax);
+        callback.OnProgress(static_cast<ULONG>(progress), static_cast<ULONG>(progressMax),
+                            BINDSTATUS_DOWNLOADINGDATA, m_finalUrl.c_str());
+    });
+}
+
+void Binding::PostStop() {
+    PostThreadMessage([self = Ref(this)] {
+        if (self->m_state != State::Finished)
+            return; // cancelled at shutdown
+        self->m_state = State::Stopped;
+        Ref<IBindStatusCallback> callback = std::move(self->m_pCallback);
+        if (UrlService* service = UrlService::Get())
+            service->Forget(self.get());
+        if (callback)
+            callback->OnStopBinding(self->m_hrStop,
+                                    self->m_stopText.empty() ? nullptr : self->m_stopText.c_str());
+    });
+}
+
+} // namespace urlmon

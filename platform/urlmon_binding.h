@@ -1,0 +1,110 @@
+// One transfer of a URL into the cache, and the notifications it sends its bind-status
+// callback through the message pump.
+#pragma once
+
+#include "platform/cache.h"
+#include "platform/urlmon.h"
+#include "platform/urlmon_ref.h"
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace urlmon {
+
+class UrlService;
+
+class Binding final : public IBinding, public IBindingHttpInfo {
+public:
+    Binding(std::u16string url, IBindStatusCallback* callback);
+
+    // IUnknown
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+    // IBinding: stops the transfer at once, removes its cache file and delivers nothing but
+    // OnStopBinding(E_ABORT). S_FALSE when the stop has already been delivered or requested.
+    HRESULT Abort() override;
+    // IBindingHttpInfo
+    std::u16string GetFinalUrl() override;
+    std::u16string GetContentType() override;
+
+    // Starts the transfer; a URL that cannot be fetched ends with a posted OnStopBinding.
+    void Start(UrlService& service);
+    // The service's word that libcurl has finished the transfer.
+    void OnTransferDone(CURLcode code);
+    // Service shutdown: stops without delivering anything more and lets the callback go.
+    void Cancel();
+
+private:
+    enum class State {
+        Created,  // not started
+        Running,  // transfer in flight
+        Finished, // transfer over, OnStopBinding queued
+        Stopped,  // OnStopBinding delivered, or cancelled at shutdown
+    };
+
+    ~Binding();
+
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* self);
+    static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
+    static int PrereqCallback(void* self, char*, char*, int, int);
+
+    // libcurl callbacks; false stops the transfer.
+    bool OnHeaderLine(std::string_view line);
+    bool OnHeadersComplete();
+    bool OnBody(const char* data, size_t size);
+    // The final response starts: type, address and cache file are known.
+    bool BeginBody();
+
+    HRESULT ResultOf(CURLcode code) const;
+    void Finish(HRESULT hr);
+    void StopTransfer();
+    void DiscardCacheFile();
+
+    // Queues one notification; it is dropped when the binding has been aborted meanwhile.
+    void Post(std::function<void(IBindStatusCallback&)> notify);
+    void PostProgress(ULONG statusCode, const std::u16string& text, uint64_t progress = 0,
+                      uint64_t progressMax = 0);
+    // At most one "downloading" notification waits in the queue; it carries the numbers
+    // current when it is delivered.
+    void PostDownloading();
+    void PostStop();
+
+    ULONG m_cRef = 1;
+    State m_state = State::Created;
+    bool m_bAborted = false;
+    HRESULT m_hrStop = S_OK;
+    std::u16string m_stopText;
+    Ref<IBindStatusCallback> m_pCallback;
+
+    std::u16string m_url; // as handed to the moniker: the key of the cache entry
+    std::u16string m_finalUrl;
+    std::u16string m_contentType;
+
+    CURL* m_easy = nullptr; // owned while the transfer runs
+    char m_szCurlError[CURL_ERROR_SIZE] = {};
+    bool m_bRequestSent = false;
+
+    // The response being received (each redirect starts a new one).
+    struct Response {
+        std::string contentType;
+        std::optional<std::string> disposition;
+        bool hasLocation = false;
+        std::string location;
+    } m_response;
+    long m_nHttpError = 0; // a status of 400 or more ends the transfer
+    bool m_bLocalFailure = false;
+
+    bool m_bBodyBegun = false;
+    std::optional<cache::CacheFile> m_cacheFile;
+    uint64_t m_nBytes = 0;
+    int64_t m_nContentLength = -1;
+    bool m_bDownloadingQueued = false;
+    bool m_bDownloadingPosted = false;
+};
+
+} // namespace urlmon

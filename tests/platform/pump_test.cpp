@@ -1,0 +1,98 @@
+// The message pump: order, precedence, and that nothing runs outside DispatchMessage.
+#include "platform/pump.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class PumpTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        DiscardPostedMessages();
+        UnregisterPumpSources();
+        SetPumpGui({});
+    }
+};
+
+TEST_F(PumpTest, PostedMessagesRunInOrderAndOnlyWhenDispatched) {
+    std::string log;
+    PostThreadMessage([&] { log += "a"; });
+    PostThreadMessage([&] { log += "b"; });
+
+    MSG first;
+    ASSERT_TRUE(PeekMessage(&first));
+    EXPECT_EQ(log, "") << "taking a message must not run it";
+    MSG second;
+    ASSERT_TRUE(PeekMessage(&second));
+    DispatchMessage(&first);
+    DispatchMessage(&first); // a message runs once, however often it is dispatched
+    DispatchMessage(&second);
+    EXPECT_EQ(log, "ab");
+    MSG none;
+    EXPECT_FALSE(PeekMessage(&none));
+}
+
+TEST_F(PumpTest, SourcesAdvanceBeforeAMessageIsTakenButNeverRunOne) {
+    std::string log;
+    int advances = 0;
+    RegisterPumpSource({[&] {
+                            // A source only queues; what it queues is seen by the same peek.
+                            if (advances++ == 0)
+                                PostThreadMessage([&] { log += "posted"; });
+                        },
+                        nullptr});
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(&msg));
+    EXPECT_EQ(advances, 1);
+    EXPECT_EQ(log, "");
+    DispatchMessage(&msg);
+    EXPECT_EQ(log, "posted");
+    EXPECT_FALSE(PeekMessage(&msg));
+    EXPECT_EQ(advances, 2);
+}
+
+TEST_F(PumpTest, QueuedNotificationsComeBeforeGuiEvents) {
+    int guiEvents = 0;
+    int guiPending = 1;
+    SetPumpGui({[&] { return guiPending > 0; },
+                [&] {
+                    --guiPending;
+                    ++guiEvents;
+                }});
+    std::string log;
+    PostThreadMessage([&] { log += "n"; });
+
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(&msg));
+    EXPECT_EQ(msg.kind, MSG::Kind::Posted);
+    DispatchMessage(&msg);
+    ASSERT_TRUE(PeekMessage(&msg));
+    EXPECT_EQ(msg.kind, MSG::Kind::Gui);
+    EXPECT_EQ(guiEvents, 0);
+    DispatchMessage(&msg);
+    EXPECT_EQ(guiEvents, 1);
+    EXPECT_EQ(log, "n");
+    EXPECT_FALSE(PeekMessage(&msg));
+}
+
+TEST_F(PumpTest, SleepWaitsOnABusySourceAndDiscardDropsTheQueue) {
+    int waitedFor = -1;
+    bool busy = true;
+    RegisterPumpSource({nullptr, [&](int ms) {
+                            waitedFor = ms;
+                            return busy;
+                        }});
+    Sleep(1);
+    EXPECT_EQ(waitedFor, 1);
+
+    bool ran = false;
+    PostThreadMessage([&] { ran = true; });
+    DiscardPostedMessages();
+    MSG msg;
+    EXPECT_FALSE(PeekMessage(&msg));
+    EXPECT_FALSE(ran);
+}
+
+} // namespace

@@ -1,0 +1,408 @@
+// The download service against a local server: notification order, cache files and their
+// names, failures, aborts, shutdown and memory use.
+#include "platform/urlmon_ref.h"
+#include "tests/platform/urlmon_recorder.h"
+#include "tests/support/TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sys/resource.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Download = urlmon::Ref<Recorder>;
+
+// Releases a body slice by slice, each only once the client has reported the bytes before
+// it: a service that withholds progress stalls it, and the notifications cannot coalesce.
+class Lockstep {
+public:
+    void Acknowledge(uint64_t bytes) {
+        std::lock_guard lock(m_mutex);
+        m_acknowledged = std::max(m_acknowledged, bytes);
+        m_changed.notify_all();
+    }
+    void WaitFor(uint64_t bytes) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, std::chrono::seconds(30),
+                           [&] { return m_released || m_acknowledged >= bytes; });
+    }
+    void Release() {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    uint64_t m_acknowledged = 0;
+    bool m_released = false;
+};
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+urlmon::Ref<IBindingHttpInfo> HttpInfo(IBinding* binding) {
+    void* info = nullptr;
+    binding->QueryInterface(IID_IBindingHttpInfo, &info);
+    return urlmon::Ref<IBindingHttpInfo>::Adopt(static_cast<IBindingHttpInfo*>(info));
+}
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%%%02X", c);
+        out += std::isalnum(c) ? std::string(1, char(c)) : hex;
+    }
+    return out;
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(UrlServiceStartup());
+        httplib::Server& s = m_server.server();
+        s.Get("/files/.*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("tone-bytes", "audio/x-l6t; charset=x");
+        });
+        s.Get("/named", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_header("Content-Disposition", req.get_param_value("cd"));
+            res.set_content("named", "application/octet-stream");
+        });
+        s.Get("/status/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+            res.status = std::stoi(req.matches[1]);
+            res.set_content("error page", "text/html");
+        });
+        s.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(req.get_param_value("to"));
+        });
+        s.Get("/slices/Big.l6t", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(kSliced, "application/octet-stream",
+                                     [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         m_lockstep.WaitFor(offset);
+                                         sink.write(m_slice.data(), std::min(length, kSlice));
+                                         return true;
+                                     });
+        });
+        s.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain",
+                                             [this](size_t offset, httplib::DataSink& sink) {
+                                                 m_lockstep.WaitFor(offset);
+                                                 if (offset >= 500)
+                                                     sink.done();
+                                                 else
+                                                     sink.write(m_slice.data(), 100);
+                                                 return true;
+                                             });
+        });
+        s.Get("/huge", [this](const httplib::Request& req, httplib::Response& res) {
+            size_t size = std::stoul(req.get_param_value("size"));
+            res.set_content_provider(size, "application/octet-stream",
+                                     [this](size_t, size_t length, httplib::DataSink& sink) {
+                                         sink.write(m_slice.data(), std::min(length, kSlice));
+                                         return true;
+                                     });
+        });
+        m_server.Start();
+    }
+    void TearDown() override {
+        m_lockstep.Release();
+        UrlServiceShutdown();
+    }
+
+    Download Start(const std::string& path, HRESULT* bindResult = nullptr) {
+        return Download::Adopt(StartDownload(m_server.Url16(path), bindResult));
+    }
+    Download Run(const std::string& path) {
+        Download download = Start(path);
+        EXPECT_TRUE(PumpUntil([&] { return download->Stopped(); })) << path;
+        return download;
+    }
+    static bool CacheIsEmpty() { return fs::is_empty(UrlCacheFolder()); }
+    // Acknowledge each "downloading" notification to the lockstep server.
+    void Follow(Recorder& recorder) {
+        recorder.onEvent = [this](Recorder&, const Notification& n) {
+            if (n.status == BINDSTATUS_DOWNLOADINGDATA)
+                m_lockstep.Acknowledge(n.progress);
+        };
+    }
+
+    static constexpr size_t kSlice = 512 * 1024;
+    static constexpr size_t kSliced = 8 * kSlice;
+    std::string m_slice = std::string(kSlice, 'x');
+    Lockstep m_lockstep;
+    TestServer m_server;
+};
+
+TEST_F(DownloadTest, SmallBodyArrivesInOrderThroughDispatchOnly) {
+    HRESULT hr = S_OK;
+    Download d = Start("/files/Tone.l6t", &hr);
+    EXPECT_EQ(hr, MK_S_ASYNCHRONOUS);
+    ASSERT_EQ(d->events.size(), 1u) << "only OnStartBinding before BindToStorage returns";
+    ASSERT_TRUE(PumpUntil([&] { return d->Stopped(); }));
+
+    std::string url = m_server.Url("/files/Tone.l6t");
+    EXPECT_EQ(d->Statuses(), (std::vector<ULONG>{1, 2, 11, 13, 4, 14, 5, 6}));
+    EXPECT_EQ(d->Find(1)->text, "127.0.0.1");
+    EXPECT_EQ(d->Find(2)->text, "127.0.0.1");
+    EXPECT_EQ(d->Find(13)->text, "audio/x-l6t");
+    EXPECT_EQ(d->Find(4)->text, url);
+    EXPECT_EQ(d->Find(6)->text, url);
+    EXPECT_EQ(d->Find(5)->progress, 10u);
+    EXPECT_EQ(d->Find(5)->progressMax, 10u);
+    const Notification& data = d->events[d->events.size() - 2];
+    EXPECT_EQ(data.kind, Notification::Data);
+    EXPECT_EQ(data.flags,
+              BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION | BSCF_DATAFULLYAVAILABLE);
+    EXPECT_EQ(data.tymed, TYMED_ISTREAM);
+    EXPECT_EQ(d->Result(), S_OK);
+    for (const Notification& n : d->events)
+        EXPECT_FALSE(n.outsideDispatch);
+
+    EXPECT_EQ(d->CacheFile(), UrlCacheFolder() + "/Tone[1].l6t");
+    EXPECT_EQ(ReadFile(d->CacheFile()), "tone-bytes");
+    urlmon::Ref<IBindingHttpInfo> info = HttpInfo(d->binding);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(ToUtf8(info->GetContentType()), "audio/x-l6t; charset=x");
+    EXPECT_EQ(ToUtf8(info->GetFinalUrl()), url);
+}
+
+TEST_F(DownloadTest, ProgressRisesToTheLengthAndNeverStallsATrickle) {
+    Download big = Start("/slices/Big.l6t");
+    Follow(*big.get());
+    ASSERT_TRUE(PumpUntil([&] { return big->Stopped(); }));
+    std::vector<const Notification*> progress;
+    for (const Notification& n : big->events) {
+        if (n.status == BINDSTATUS_DOWNLOADINGDATA && n.kind == Notification::Progress)
+            progress.push_back(&n);
+    }
+    ASSERT_GE(progress.size(), 8u);
+    for (size_t i = 1; i < progress.size(); ++i)
+        EXPECT_GT(progress[i]->progress, progress[i - 1]->progress);
+    for (const Notification* n : progress)
+        EXPECT_EQ(n->progressMax, kSliced);
+    EXPECT_EQ(progress.back()->progress, kSliced);
+    EXPECT_EQ(fs::file_size(big->CacheFile()), kSliced);
+
+    // Without a length, the maximum is what has arrived so far.
+    Download trickle = Start("/trickle");
+    Follow(*trickle.get());
+    ASSERT_TRUE(PumpUntil([&] { return trickle->Stopped(); }));
+    EXPECT_EQ(trickle->Result(), S_OK);
+    ULONG last = 0;
+    for (const Notification& n : trickle->events) {
+        if (n.status == BINDSTATUS_DOWNLOADINGDATA && n.kind == Notification::Progress) {
+            EXPECT_EQ(n.progress, n.progressMax);
+            last = n.progress;
+        }
+    }
+    EXPECT_EQ(last, 500u);
+    EXPECT_EQ(trickle->CacheFile(), UrlCacheFolder() + "/trickle[1]");
+}
+
+TEST_F(DownloadTest, CacheFilesAreNamedLikeTheDownloadAndNeverEscapeTheFolder) {
+    struct Case {
+        std::string path, name;
+    } cases[] = {
+        {"/files/Caf%C3%A9.l6t", "Caf%C3%A9[1].l6t"},
+        {"/named?cd=" + Escaped("attachment; filename=\"Plain Name.l6t\""), "Plain Name[1].l6t"},
+        {"/named?cd=" + Escaped("attachment; filename*=UTF-8''Caf%C3%A9.l6t"), "Caf%C3%A9[2].l6t"},
+        {"/named?cd=" + Escaped("attachment; filename=\"Caf%C3%A9.l6t"), "named[1]"},
+        {"/named?cd=" + Escaped("attachment; filename=\"..\""), "download[1]"},
+        {"/named?cd=" + Escaped("attachment; filename=\"../../x\""), ".._.[1]._x"},
+        {"/named?cd=" + Escaped("attachment; filename=\"a/b\\\\c\x01\x7f\""), "a_b_c__[1]"},
+    };
+    for (const Case& c : cases) {
+        Download d = Run(c.path);
+        EXPECT_EQ(d->CacheFile(), UrlCacheFolder() + "/" + c.name) << c.path;
+    }
+
+    Download longName =
+        Run("/named?cd=" + Escaped("attachment; filename=\"" + std::string(400, 'n') + ".l6t\""));
+    fs::path file = longName->CacheFile();
+    EXPECT_EQ(file.parent_path(), UrlCacheFolder());
+    EXPECT_LE(FromUtf8(file.string()).size(), 259u);
+    EXPECT_LE(file.filename().string().size(), 255u);
+    EXPECT_TRUE(file.filename().string().ends_with("n[1].l6t"));
+    EXPECT_EQ(ReadFile(file), "named");
+}
+
+TEST_F(DownloadTest, DeletingACacheEntryRemovesEveryFileOfTheUrlAndFreesItsNumbers) {
+    Download first = Run("/files/Tone.l6t");
+    Download second = Run("/files/Tone.l6t");
+    Download other = Run("/named?cd=" + Escaped("attachment; filename=Tone.l6t"));
+    EXPECT_TRUE(fs::exists(second->CacheFile()));
+    EXPECT_EQ(other->CacheFile(), UrlCacheFolder() + "/Tone[3].l6t");
+
+    EXPECT_TRUE(DeleteUrlCacheEntry(m_server.Url16("/files/Tone.l6t").c_str()));
+    EXPECT_FALSE(fs::exists(first->CacheFile()));
+    EXPECT_FALSE(fs::exists(second->CacheFile()));
+    EXPECT_TRUE(fs::exists(other->CacheFile()));
+    EXPECT_FALSE(DeleteUrlCacheEntry(m_server.Url16("/files/Tone.l6t").c_str()));
+    EXPECT_FALSE(DeleteUrlCacheEntry(u"http://127.0.0.1/never"));
+
+    EXPECT_EQ(Run("/files/Tone.l6t")->CacheFile(), UrlCacheFolder() + "/Tone[1].l6t");
+}
+
+TEST_F(DownloadTest, FailuresStopWithTheirCodeAndLeaveNothingInTheCache) {
+    TestServer closed;
+    closed.Start();
+    std::u16string refused = closed.Url16("/x.l6t");
+    closed.Stop();
+    struct Case {
+        std::u16string url;
+        HRESULT hr;
+    } cases[] = {
+        {m_server.Url16("/status/404"), INET_E_RESOURCE_NOT_FOUND},
+        {m_server.Url16("/status/500"), INET_E_DOWNLOAD_FAILURE},
+        {m_server.Url16("/status/403"), INET_E_DOWNLOAD_FAILURE},
+        {refused, INET_E_CANNOT_CONNECT},
+        {m_server.Url16("/redirect?to=file:///etc/passwd"), INET_E_UNKNOWN_PROTOCOL},
+        {u"file:///etc/passwd", INET_E_UNKNOWN_PROTOCOL},
+        {u"ftp://127.0.0.1/x", INET_E_UNKNOWN_PROTOCOL},
+        {u"no-scheme/x.l6t", INET_E_INVALID_URL},
+    };
+    for (const Case& c : cases) {
+        Download d = Download::Adopt(StartDownload(c.url));
+        ASSERT_TRUE(PumpUntil([&] { return d->Stopped(); })) << ToUtf8(c.url);
+        EXPECT_EQ(d->Result(), c.hr) << ToUtf8(c.url);
+        EXPECT_EQ(d->Find(BINDSTATUS_CACHEFILENAMEAVAILABLE), nullptr) << ToUtf8(c.url);
+        EXPECT_TRUE(CacheIsEmpty()) << ToUtf8(c.url);
+    }
+    IMoniker* moniker = nullptr;
+    EXPECT_EQ(CreateURLMoniker(nullptr, u"", &moniker), INET_E_INVALID_URL);
+}
+
+TEST_F(DownloadTest, RedirectsAreFollowedAndTheFinalUrlIsKnown) {
+    Download d = Run("/redirect?to=/files/Final.l6t");
+    EXPECT_EQ(d->Result(), S_OK);
+    std::string final = m_server.Url("/files/Final.l6t");
+    ASSERT_NE(d->Find(BINDSTATUS_REDIRECTING), nullptr);
+    EXPECT_EQ(d->Find(BINDSTATUS_REDIRECTING)->text, final);
+    EXPECT_EQ(d->CacheFile(), UrlCacheFolder() + "/Final[1].l6t");
+    EXPECT_EQ(ToUtf8(HttpInfo(d->binding)->GetFinalUrl()), final);
+    // The cache entry belongs to the address that was bound.
+    EXPECT_TRUE(DeleteUrlCacheEntry(m_server.Url16("/redirect?to=/files/Final.l6t").c_str()));
+}
+
+TEST_F(DownloadTest, AbortStopsAtOnceAndSuppressesWhatWasQueued) {
+    // Aborted while "begin download" is delivered: the queued cache file name never arrives.
+    Download early = Start("/files/Tone.l6t");
+    early->onEvent = [](Recorder& r, const Notification& n) {
+        if (n.status == BINDSTATUS_BEGINDOWNLOADDATA) {
+            EXPECT_EQ(r.binding->Abort(), S_OK);
+            EXPECT_EQ(r.binding->Abort(), S_FALSE);
+        }
+    };
+    ASSERT_TRUE(PumpUntil([&] { return early->Stopped(); }));
+    EXPECT_EQ(early->Statuses(), (std::vector<ULONG>{1, 2, 11, 13, 4}));
+    EXPECT_EQ(early->Result(), E_ABORT);
+
+    // Aborted in the middle of a body that is still arriving.
+    Download middle = Start("/trickle");
+    middle->onEvent = [](Recorder& r, const Notification& n) {
+        if (n.status == BINDSTATUS_DOWNLOADINGDATA)
+            r.binding->Abort();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return middle->Stopped(); }));
+    EXPECT_EQ(middle->Result(), E_ABORT);
+    EXPECT_EQ(middle->events[middle->events.size() - 2].status, BINDSTATUS_DOWNLOADINGDATA);
+
+    // Aborted after the transfer ended but before its stop was delivered.
+    Download late = Start("/files/Tone.l6t");
+    late->onEvent = [](Recorder& r, const Notification& n) {
+        if (n.status == BINDSTATUS_ENDDOWNLOADDATA)
+            r.binding->Abort();
+    };
+    ASSERT_TRUE(PumpUntil([&] { return late->Stopped(); }));
+    EXPECT_EQ(late->Result(), E_ABORT);
+    EXPECT_EQ(late->events[late->events.size() - 2].status, BINDSTATUS_ENDDOWNLOADDATA);
+
+    EXPECT_TRUE(CacheIsEmpty());
+    EXPECT_EQ(late->binding->Abort(), S_FALSE);
+    MSG msg;
+    EXPECT_FALSE(PeekMessage(&msg)) << "nothing follows a stop";
+}
+
+TEST_F(DownloadTest, ShutdownEndsRunningTransfersSilentlyAndRemovesTheCache) {
+    Run("/files/Tone.l6t");
+    Download running = Start("/trickle");
+    ASSERT_TRUE(PumpUntil([&] { return running->Find(BINDSTATUS_DOWNLOADINGDATA) != nullptr; }));
+    std::string folder = UrlCacheFolder();
+    UrlServiceShutdown();
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(running->RefCount(), 1u) << "the service let the callback go";
+    EXPECT_EQ(running->binding->Abort(), S_FALSE);
+    size_t seen = running->events.size();
+    MSG msg;
+    EXPECT_FALSE(PeekMessage(&msg));
+    EXPECT_EQ(running->events.size(), seen);
+}
+
+TEST_F(DownloadTest, ABodyGoesToDiskNotToMemory) {
+    constexpr size_t kSize = 200u << 20;
+    std::ofstream("/proc/self/clear_refs") << "5"; // restart the peak from the current size
+    auto peakKb = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("VmHWM:"))
+                return std::stoul(line.substr(6));
+        }
+        return 0ul;
+    };
+    unsigned long before = peakKb();
+    Download d = Run("/huge?size=" + std::to_string(kSize));
+    EXPECT_EQ(d->Result(), S_OK);
+    EXPECT_EQ(fs::file_size(d->CacheFile()), kSize);
+    EXPECT_LT(peakKb() - before, 48ul * 1024) << "peak grew by more than 48 MB";
+}
+
+TEST_F(DownloadTest, AFullDiskFailsTheTransferAndRemovesThePartialFile) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    Download d = Run("/huge?size=" + std::to_string(4 << 20));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE);
+    EXPECT_TRUE(CacheIsEmpty());
+}
+
+TEST_F(DownloadTest, TheBindContextHandsBackThePreviousCallback) {
+    Download first = Download::Adopt(new Recorder);
+    Download second = Download::Adopt(new Recorder);
+    IBindCtx* context = nullptr;
+    ASSERT_EQ(CreateAsyncBindCtx(0, first.get(), nullptr, &context), S_OK);
+    IBindStatusCallback* previous = nullptr;
+    EXPECT_EQ(RegisterBindStatusCallback(context, second.get(), &previous, 0), S_OK);
+    EXPECT_EQ(previous, first.get());
+    previous->Release();
+
+    IMoniker* moniker = nullptr;
+    CreateURLMoniker(nullptr, m_server.Url16("/files/Tone.l6t").c_str(), &moniker);
+    void* storage = nullptr;
+    EXPECT_EQ(moniker->BindToStorage(context, nullptr, IID_IStream, &storage), MK_S_ASYNCHRONOUS);
+    EXPECT_EQ(storage, nullptr);
+    EXPECT_EQ(RevokeBindStatusCallback(context, second.get()), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return second->Stopped(); }));
+    EXPECT_TRUE(first->events.empty());
+    context->Release();
+    moniker->Release();
+    EXPECT_EQ(second->RefCount(), 1u);
+}
+
+} // namespace

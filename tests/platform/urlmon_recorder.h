@@ -1,0 +1,166 @@
+// A bind-status callback that records what the download service tells it, and a pump loop
+// with a safety cap, for the download service's tests.
+#pragma once
+
+#include "platform/pump.h"
+#include "platform/text.h"
+#include "platform/urlmon.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Notification {
+    enum Kind { Start, Progress, Data, Stop } kind;
+    explicit Notification(Kind k) : kind(k) {}
+    ULONG status = 0; // OnProgress status code
+    ULONG progress = 0;
+    ULONG progressMax = 0;
+    std::string text;
+    DWORD flags = 0; // OnDataAvailable
+    DWORD tymed = 0;
+    HRESULT hr = S_OK; // OnStopBinding
+    bool outsideDispatch = false;
+};
+
+// Set by PumpUntil around DispatchMessage: notifications must arrive only there.
+inline bool g_bDispatching = false;
+
+class Recorder : public IBindStatusCallback {
+public:
+    std::vector<Notification> events;
+    IBinding* binding = nullptr;
+    // Called after each notification has been recorded (e.g. to abort in the middle).
+    std::function<void(Recorder&, const Notification&)> onEvent;
+
+    bool Stopped() const { return !events.empty() && events.back().kind == Notification::Stop; }
+    HRESULT Result() const { return Stopped() ? events.back().hr : E_UNEXPECTED; }
+    std::vector<ULONG> Statuses() const {
+        std::vector<ULONG> statuses;
+        for (const Notification& n : events) {
+            if (n.kind == Notification::Progress)
+                statuses.push_back(n.status);
+        }
+        return statuses;
+    }
+    const Notification* Find(ULONG status) const {
+        for (const Notification& n : events) {
+            if (n.kind == Notification::Progress && n.status == status)
+                return &n;
+        }
+        return nullptr;
+    }
+    std::string CacheFile() const {
+        const Notification* n = Find(BINDSTATUS_CACHEFILENAMEAVAILABLE);
+        return n ? n->text : std::string();
+    }
+    ULONG RefCount() {
+        AddRef();
+        return Release();
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+            *ppv = static_cast<IBindStatusCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++m_cRef; }
+    ULONG Release() override {
+        ULONG count = --m_cRef;
+        if (count == 0)
+            delete this;
+        return count;
+    }
+    HRESULT OnStartBinding(DWORD, IBinding* pib) override {
+        pib->AddRef();
+        if (binding)
+            binding->Release();
+        binding = pib;
+        return Record(Notification(Notification::Start));
+    }
+    HRESULT GetPriority(LONG*) override { return E_NOTIMPL; }
+    HRESULT OnLowResource(DWORD) override { return S_OK; }
+    HRESULT OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR text) override {
+        Notification n(Notification::Progress);
+        n.status = status;
+        n.progress = progress;
+        n.progressMax = progressMax;
+        n.text = text ? ToUtf8(text) : "(null)";
+        return Record(n);
+    }
+    HRESULT OnStopBinding(HRESULT hr, LPCWSTR) override {
+        Notification n(Notification::Stop);
+        n.hr = hr;
+        return Record(n);
+    }
+    HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO*) override {
+        *grfBINDF = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_GETNEWESTVERSION;
+        return S_OK;
+    }
+    HRESULT OnDataAvailable(DWORD flags, DWORD, FORMATETC*, STGMEDIUM* medium) override {
+        Notification n(Notification::Data);
+        n.flags = flags;
+        n.tymed = medium ? medium->tymed : 0;
+        return Record(n);
+    }
+    HRESULT OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+private:
+    virtual ~Recorder() {
+        if (binding)
+            binding->Release();
+    }
+    HRESULT Record(Notification n) {
+        n.outsideDispatch = n.kind != Notification::Start && !g_bDispatching;
+        events.push_back(n);
+        if (onEvent)
+            onEvent(*this, events.back());
+        return S_OK;
+    }
+    ULONG m_cRef = 1;
+};
+
+// Pumps until done() holds; false when the cap is reached first (a fault, not a wait).
+inline bool PumpUntil(const std::function<bool()>& done,
+                      std::chrono::seconds cap = std::chrono::seconds(60)) {
+    auto deadline = std::chrono::steady_clock::now() + cap;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        MSG msg;
+        if (PeekMessage(&msg)) {
+            TranslateMessage(&msg);
+            g_bDispatching = true;
+            DispatchMessage(&msg);
+            g_bDispatching = false;
+        } else {
+            Sleep(1);
+        }
+    }
+    return true;
+}
+
+// Binds url with a fresh recorder; the caller owns the returned reference.
+inline Recorder* StartDownload(const std::u16string& url, HRESULT* bindResult = nullptr) {
+    auto* recorder = new Recorder;
+    IMoniker* moniker = nullptr;
+    IBindCtx* context = nullptr;
+    HRESULT hr = CreateURLMoniker(nullptr, url.c_str(), &moniker);
+    if (SUCCEEDED(hr))
+        hr = CreateAsyncBindCtx(0, recorder, nullptr, &context);
+    void* storage = nullptr;
+    if (SUCCEEDED(hr))
+        hr = moniker->BindToStorage(context, nullptr, IID_IStream, &storage);
+    if (bindResult)
+        *bindResult = hr;
+    if (context)
+        context->Release();
+    if (moniker)
+        moniker->Release();
+    return recorder;
+}
