@@ -3,6 +3,7 @@
 
 #include "platform/com.h"
 
+#include <memory>
 #include <utility>
 
 template <class T> class CComPtr {
@@ -12,7 +13,7 @@ public:
     CComPtr& operator=(const CComPtr&) = delete;
     CComPtr(CComPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
     CComPtr& operator=(CComPtr&& other) noexcept {
-        if (this != &other) {
+        if (this != std::addressof(other)) {
             Release();
             m_p = std::exchange(other.m_p, nullptr);
         }

@@ -112,6 +112,7 @@ protected:
 
     std::u16string Url(const std::string& path) const { return m_server.Url16(path); }
 
+public:
     static inline int s_nFolder = 0;
     TestServer m_server;
     CTestEngine m_engine;
