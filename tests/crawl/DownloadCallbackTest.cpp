@@ -163,8 +163,8 @@ TEST_F(ObserverTest, TheObserverHasOneIdentity) {
     EXPECT_EQ(page->m_cRef, 3u);
     static_cast<IUnknown*>(unknown)->Release();
     static_cast<IDispatch*>(dispatch)->Release();
+    EXPECT_EQ(site->AddRef(), 2u);
     EXPECT_EQ(site->Release(), 1u);
-    site->AddRef();
     EXPECT_EQ(site->SaveObject(), E_NOTIMPL);
 }
 

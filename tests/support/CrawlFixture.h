@@ -46,9 +46,9 @@ protected:
 
     void TearDown() override {
         m_release = true;
-        m_server.Stop();
         CloseProgress();
-        CoUninitialize();
+        CoUninitialize(); // closes the service's connections before the server stops
+        m_server.Stop();
         SetTickCountForTesting({});
         SetFileTimeForTesting({});
         std::filesystem::remove_all(m_folder);
