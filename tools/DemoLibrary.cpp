@@ -79,7 +79,7 @@ DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_
             const NameStyle& style = kNames[id % std::size(kNames)];
             std::string name = style.base;
             if (id >= kBlock)
-                name += " " + std::to_string(id / kBlock + 1);
+                name += "-" + std::to_string(id / kBlock + 1);
             name += ".l6t";
             // Some tones repeat an earlier tone of the same name, byte for byte.
             uint32_t seed = (id % 5 == 4 && id % kBlock >= 8) ? id - 8 : id;
