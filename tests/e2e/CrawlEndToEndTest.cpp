@@ -1,0 +1,211 @@
+// Whole crawls through the real main dialog and progress window against served libraries:
+// an ordinary one, one that is cancelled, and a hostile one.
+#include "platform/pump.h"
+#include "platform/text.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/TestServer.h"
+#include "tools/DemoServer.h"
+#include "ui/CrawlerDlg.h"
+#include "ui/ProgressDialog.h"
+
+#include <wx/textctrl.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real dialog; it only notes what the progress window counted before it goes.
+class CObservedDlg : public CCrawlerDlg {
+public:
+    int m_nCounted = -1;
+    std::function<void()> m_beforeCrawl;
+
+protected:
+    void RunCrawl(LPCWSTR startUrl) override {
+        if (m_beforeCrawl)
+            m_beforeCrawl();
+        CCrawlerDlg::RunCrawl(startUrl);
+        m_nCounted = m_pProgress->m_nNewFiles;
+    }
+};
+
+class EndToEndTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        ASSERT_GE(CoInitialize(nullptr), 0);
+        m_folder = m_configHome / "Tones";
+        m_dlg = std::make_unique<CObservedDlg>();
+        m_dlg->InitDialog();
+    }
+    void TearDown() override {
+        m_release = true;
+        m_dlg.reset();
+        CoUninitialize();
+        m_server.Stop();
+        GuiTest::TearDown();
+    }
+
+    void Crawl(const std::string& path) {
+        m_dlg->m_editUrl->SetValue(wxString::FromUTF8(m_server.Url(path)));
+        m_dlg->m_editPath->SetValue(wxString::FromUTF8(m_folder.string()));
+        m_dlg->OnStartCrawl();
+    }
+    std::map<std::string, std::string> Stored() const {
+        std::map<std::string, std::string> files;
+        if (!fs::exists(m_folder))
+            return files;
+        for (auto& entry : fs::directory_iterator(m_folder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
+    }
+
+    TestServer m_server;
+    std::unique_ptr<CObservedDlg> m_dlg;
+    fs::path m_folder;
+    std::atomic<bool> m_release{false};
+};
+
+TEST_F(EndToEndTest, StoresEveryDistinctToneOnceWithItsBytesAndCountsThem) {
+    const DemoLibrary library = DemoLibrary::Make(6, 10);
+    ServeDemoLibrary(m_server.server(), library);
+    m_server.Start();
+
+    Crawl(library.PagePath(1));
+
+    std::map<std::string, std::string> expected;
+    for (const DemoTone& tone : library.tones)
+        expected[tone.storedName] = tone.bytes;
+    auto stored = Stored();
+    EXPECT_EQ(stored.size(), expected.size());
+    for (auto& [name, bytes] : expected) {
+        ASSERT_TRUE(stored.count(name)) << name;
+        EXPECT_TRUE(stored[name] == bytes) << name << " holds other bytes";
+    }
+    EXPECT_EQ(m_dlg->m_nCounted, static_cast<int>(expected.size()));
+    EXPECT_TRUE(m_dlg->IsEnabled());
+    EXPECT_EQ(m_dlg->m_pProgress, nullptr);
+}
+
+TEST_F(EndToEndTest, ASecondCrawlOfTheSameLibraryStoresNothingNew) {
+    const DemoLibrary library = DemoLibrary::Make(2, 8);
+    ServeDemoLibrary(m_server.server(), library);
+    m_server.Start();
+    Crawl(library.PagePath(1));
+    auto first = Stored();
+    Crawl(library.PagePath(1));
+    EXPECT_EQ(Stored(), first);
+    EXPECT_EQ(m_dlg->m_nCounted, 0);
+}
+
+TEST_F(EndToEndTest, CancelInTheMiddleEndsTheCrawlAndLeavesNoPartialFile) {
+    std::atomic<int> served{0};
+    auto& server = m_server.server();
+    server.Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        std::string html;
+        for (int i = 0; i < 6; ++i)
+            html += "<a href=\"/l6file/" + std::to_string(i) + ".l6t\">tone</a>";
+        res.set_content(html, "text/html");
+    });
+    server.Get(R"(/l6file/(\d)\.l6t)", [&](const httplib::Request& req, httplib::Response& res) {
+        int n = std::stoi(req.matches[1]);
+        ++served;
+        if (n < 2) {
+            res.set_content(std::string(3000, char('a' + n)), "application/octet-stream");
+            return;
+        }
+        // The third tone sends half its body and then nothing.
+        res.set_content_provider(100000, "application/octet-stream",
+                                 [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) {
+                                         std::string half(50000, 'h');
+                                         sink.write(half.data(), half.size());
+                                         return true;
+                                     }
+                                     while (!m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+    // Cancel once the third tone is under way, as a user pressing the button would.
+    std::function<void()> press = [&] {
+        CProgressDialog* progress = m_dlg->m_pProgress;
+        if (progress && served >= 3 &&
+            progress->GetLogText().find(u"OnProgress 5") != std::u16string::npos) {
+            wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
+            progress->FindWindow(wxID_CANCEL)->GetEventHandler()->ProcessEvent(click);
+        } else {
+            PostThreadMessage(press);
+        }
+    };
+    m_dlg->m_beforeCrawl = [&] { PostThreadMessage(press); };
+
+    Crawl("/library.html");
+
+    auto stored = Stored();
+    EXPECT_EQ(stored.size(), 2u);
+    EXPECT_TRUE(stored["0.l6t"] == std::string(3000, 'a'));
+    EXPECT_EQ(served, 3); // nothing after the cancelled tone
+    EXPECT_EQ(m_dlg->m_nCounted, 2);
+    EXPECT_TRUE(m_dlg->IsEnabled());
+    EXPECT_EQ(m_dlg->m_pProgress, nullptr);
+}
+
+TEST_F(EndToEndTest, AHostileLibraryCannotWriteOutsideTheFolderOrReadLocalFiles) {
+    fs::create_directories(m_folder);
+    const fs::path outside = m_configHome / "outside.l6t";
+    std::ofstream(m_configHome / "secret.txt") << "secret";
+    auto& server = m_server.server();
+    server.Get("/library.html", [this](const httplib::Request&, httplib::Response& res) {
+        std::string secret = (m_configHome / "secret.txt").string();
+        res.set_content(
+            "<a href=\"file://" + secret +
+                "?l6file\">1</a>"
+                "<a href=\"javascript:alert('l6file')\">2</a>"
+                "<a href=\"/l6file/a\">a</a><a href=\"/l6file/b\">b</a><a href=\"/l6file/c\">c</a>"
+                "<a href=\"/l6file/d\">d</a><a href=\"/l6file/e\">e</a>"
+                "<a href=\"/library.html?p=%2e%2e\">3</a>",
+            "text/html");
+    });
+    auto tone = [](const std::string& disposition, const std::string& body, int status = 200) {
+        return [=](const httplib::Request&, httplib::Response& res) {
+            res.status = status;
+            res.set_header("Content-Disposition", disposition);
+            res.set_content(body, "application/octet-stream");
+        };
+    };
+    server.Get("/l6file/a", tone("attachment; filename=\"../outside.l6t\"", "A"));
+    server.Get("/l6file/b", tone("attachment; filename*=UTF-8''..%2Foutside.l6t", "B"));
+    server.Get("/l6file/c",
+               tone("attachment; filename=\"" + std::string(600, 'x') + ".l6t\"", "C"));
+    server.Get("/l6file/d", tone("attachment; filename=\"error.l6t\"", "error page", 500));
+    server.Get("/l6file/e", tone("attachment; filename=\"..\"", "E"));
+    m_server.Start();
+
+    Crawl("/library.html");
+
+    EXPECT_FALSE(fs::exists(outside));
+    for (auto& entry : fs::directory_iterator(m_configHome))
+        EXPECT_TRUE(entry.path().filename() == "Tones" || entry.path().filename() == "secret.txt" ||
+                    entry.path().filename() == "Patchmere Crawler")
+            << entry.path();
+    auto stored = Stored();
+    for (auto& [name, bytes] : stored) {
+        EXPECT_NE(bytes, "secret") << name;
+        EXPECT_NE(bytes, "error page") << name;
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_EQ(name.find(".pm-"), std::string::npos) << "a temporary file was left";
+    }
+    EXPECT_EQ(stored.size(), 4u); // a, b, c and e under safe names; not the error page
+}
+
+} // namespace
