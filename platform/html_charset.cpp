@@ -1,0 +1,461 @@
+// Character set detection and decoding for HTML pages.
+#include "platform/html_charset.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+char ToLowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool StartsWithIgnoreCase(std::string_view text, size_t pos, std::string_view prefix) {
+    return pos <= text.size() && text.size() - pos >= prefix.size() &&
+           EqualsIgnoreCase(text.substr(pos, prefix.size()), prefix);
+}
+
+std::string_view TrimAsciiSpace(std::string_view text) {
+    while (!text.empty() && IsAsciiSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsAsciiSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// ---- UTF-8 output ----
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// ---- UTF-8 input ----
+
+// The length of the well-formed UTF-8 sequence at pos, or 0 when the bytes there are not one;
+// *consumed then holds the length of the maximal malformed part (at least 1), which stands for
+// one U+FFFD.
+size_t Utf8SequenceAt(std::string_view bytes, size_t pos, size_t* consumed) {
+    const auto byteAt = [&](size_t i) { return static_cast<uint8_t>(bytes[i]); };
+    const uint8_t lead = byteAt(pos);
+    size_t length = 0;
+    uint8_t low = 0x80, high = 0xBF;
+    if (lead < 0x80) {
+        *consumed = 1;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        *consumed = 1;
+        return 0;
+    }
+    size_t i = 1;
+    for (; i < length && pos + i < bytes.size(); ++i) {
+        const uint8_t b = byteAt(pos + i);
+        if (b < low || b > high)
+            break;
+        low = 0x80;
+        high = 0xBF;
+    }
+    *consumed = i;
+    return i == length ? length : 0;
+}
+
+std::string DecodeUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t consumed = 0;
+        if (Utf8SequenceAt(bytes, pos, &consumed) != 0)
+            out.append(bytes.substr(pos, consumed));
+        else
+            AppendUtf8(out, kReplacement);
+        pos += consumed;
+    }
+    return out;
+}
+
+// ---- UTF-16 input ----
+
+std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
+    std::string out;
+    out.reserve(bytes.size() / 2 * 3 / 2);
+    const auto unitAt = [&](size_t i) -> char16_t {
+        const auto b0 = static_cast<uint8_t>(bytes[i]), b1 = static_cast<uint8_t>(bytes[i + 1]);
+        return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
+    };
+    size_t pos = 0;
+    while (pos + 1 < bytes.size()) {
+        const char16_t unit = unitAt(pos);
+        pos += 2;
+        if (unit >= 0xD800 && unit <= 0xDBFF && pos + 1 < bytes.size()) {
+            const char16_t next = unitAt(pos);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                pos += 2;
+                AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (next - 0xDC00));
+                continue;
+            }
+        }
+        AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : char32_t(unit));
+    }
+    if (pos < bytes.size()) // an odd byte at the end
+        AppendUtf8(out, kReplacement);
+    return out;
+}
+
+// ---- Windows-1252 input ----
+
+constexpr std::array<char16_t, 32> kWindows1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string DecodeWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b >= 0x80 && b <= 0x9F)
+            AppendUtf8(out, kWindows1252High[b - 0x80]);
+        else
+            AppendUtf8(out, b);
+    }
+    return out;
+}
+
+size_t BomLength(HtmlCharset charset) {
+    return charset == HtmlCharset::Utf8 ? 3 : 2;
+}
+
+// ---- <meta> prescan ----
+
+constexpr size_t kPrescanLength = 1024;
+
+struct Attribute {
+    std::string name;
+    std::string value;
+};
+
+// Reads one attribute of a tag at pos; nothing when the tag ends ('>' or the end of the
+// bytes). Names and unquoted values are lower-cased, as the prescan compares them.
+std::optional<Attribute> NextAttribute(std::string_view text, size_t& pos) {
+    while (pos < text.size() && (IsAsciiSpace(text[pos]) || text[pos] == '/'))
+        ++pos;
+    if (pos >= text.size() || text[pos] == '>')
+        return std::nullopt;
+    Attribute attribute;
+    for (;; ++pos) {
+        if (pos >= text.size())
+            return std::nullopt;
+        const char c = text[pos];
+        if (c == '=' && !attribute.name.empty())
+            break;
+        if (IsAsciiSpace(c)) {
+            while (pos < text.size() && IsAsciiSpace(text[pos]))
+                ++pos;
+            if (pos >= text.size() || text[pos] != '=')
+                return attribute;
+            break;
+        }
+        if (c == '/' || c == '>')
+            return attribute;
+        attribute.name += ToLowerAscii(c);
+    }
+    ++pos; // the '='
+    while (pos < text.size() && IsAsciiSpace(text[pos]))
+        ++pos;
+    if (pos >= text.size())
+        return std::nullopt;
+    if (text[pos] == '"' || text[pos] == '\'') {
+        const char quote = text[pos];
+        const size_t end = text.find(quote, pos + 1);
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        for (size_t i = pos + 1; i < end; ++i)
+            attribute.value += ToLowerAscii(text[i]);
+        pos = end + 1;
+        return attribute;
+    }
+    if (text[pos] == '>')
+        return attribute;
+    for (; pos < text.size() && !IsAsciiSpace(text[pos]) && text[pos] != '>'; ++pos)
+        attribute.value += ToLowerAscii(text[pos]);
+    if (pos >= text.size())
+        return std::nullopt;
+    return attribute;
+}
+
+// The charset named in a <meta content> value ("text/html; charset=utf-8").
+std::optional<HtmlCharset> CharsetFromMetaContent(std::string_view content) {
+    size_t pos = 0;
+    for (;;) {
+        size_t found = std::string_view::npos;
+        for (size_t i = pos; i + 7 <= content.size(); ++i) {
+            if (StartsWithIgnoreCase(content, i, "charset")) {
+                found = i;
+                break;
+            }
+        }
+        if (found == std::string_view::npos)
+            return std::nullopt;
+        pos = found + 7;
+        while (pos < content.size() && IsAsciiSpace(content[pos]))
+            ++pos;
+        if (pos >= content.size() || content[pos] != '=')
+            continue;
+        ++pos;
+        while (pos < content.size() && IsAsciiSpace(content[pos]))
+            ++pos;
+        if (pos >= content.size())
+            return std::nullopt;
+        if (content[pos] == '"' || content[pos] == '\'') {
+            const size_t end = content.find(content[pos], pos + 1);
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            return CharsetFromLabel(content.substr(pos + 1, end - pos - 1));
+        }
+        size_t end = pos;
+        while (end < content.size() && !IsAsciiSpace(content[end]) && content[end] != ';')
+            ++end;
+        return CharsetFromLabel(content.substr(pos, end - pos));
+    }
+}
+
+// What one <meta> element declares; pos is just after "<meta".
+std::optional<HtmlCharset> CharsetOfMeta(std::string_view text, size_t& pos) {
+    bool gotPragma = false;
+    std::optional<bool> needPragma;
+    std::optional<HtmlCharset> charset;
+    bool seenHttpEquiv = false, seenContent = false, seenCharset = false;
+    while (auto attribute = NextAttribute(text, pos)) {
+        if (attribute->name == "http-equiv" && !seenHttpEquiv) {
+            seenHttpEquiv = true;
+            gotPragma = attribute->value == "content-type";
+        } else if (attribute->name == "content" && !seenContent) {
+            seenContent = true;
+            if (!charset) {
+                if ((charset = CharsetFromMetaContent(attribute->value)))
+                    needPragma = true;
+            }
+        } else if (attribute->name == "charset" && !seenCharset) {
+            seenCharset = true;
+            charset = CharsetFromLabel(attribute->value);
+            needPragma = false;
+        }
+    }
+    if (!needPragma || (*needPragma && !gotPragma) || !charset)
+        return std::nullopt;
+    // A page that could be read this far as ASCII is not UTF-16, whatever it claims.
+    if (*charset == HtmlCharset::Utf16LE || *charset == HtmlCharset::Utf16BE)
+        return HtmlCharset::Utf8;
+    return charset;
+}
+
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+} // namespace
+
+std::optional<HtmlCharset> CharsetFromLabel(std::string_view label) {
+    label = TrimAsciiSpace(label);
+    static constexpr std::string_view kUtf8[] = {
+        "utf-8", "utf8", "unicode-1-1-utf-8", "unicode11utf8", "unicode20utf8", "x-unicode20utf8"};
+    static constexpr std::string_view kUtf16LE[] = {
+        "utf-16", "utf-16le", "unicode", "ucs-2", "csunicode", "iso-10646-ucs-2", "unicodefeff"};
+    static constexpr std::string_view kUtf16BE[] = {"utf-16be", "unicodefffe"};
+    static constexpr std::string_view kWindows1252[] = {
+        "windows-1252", "cp1252",          "x-cp1252", "iso-8859-1", "iso8859-1",     "iso88591",
+        "iso_8859-1",   "latin1",          "l1",       "iso-ir-100", "csisolatin1",   "cp819",
+        "ibm819",       "iso_8859-1:1987", "us-ascii", "ascii",      "ansi_x3.4-1968"};
+    const auto in = [&](const auto& names) {
+        for (const auto name : names) {
+            if (EqualsIgnoreCase(label, name))
+                return true;
+        }
+        return false;
+    };
+    if (in(kUtf8))
+        return HtmlCharset::Utf8;
+    if (in(kUtf16LE))
+        return HtmlCharset::Utf16LE;
+    if (in(kUtf16BE))
+        return HtmlCharset::Utf16BE;
+    if (in(kWindows1252))
+        return HtmlCharset::Windows1252;
+    return std::nullopt;
+}
+
+std::optional<HtmlCharset> CharsetFromContentType(std::string_view contentType) {
+    size_t pos = contentType.find(';');
+    while (pos != std::string_view::npos) {
+        ++pos;
+        while (pos < contentType.size() && IsAsciiSpace(contentType[pos]))
+            ++pos;
+        const size_t equals = contentType.find('=', pos);
+        const size_t semicolon = contentType.find(';', pos);
+        if (equals == std::string_view::npos)
+            return std::nullopt;
+        if (semicolon < equals) {
+            pos = semicolon;
+            continue;
+        }
+        const std::string_view name = TrimAsciiSpace(contentType.substr(pos, equals - pos));
+        std::string value;
+        size_t end = equals + 1;
+        if (end < contentType.size() && contentType[end] == '"') {
+            for (++end; end < contentType.size() && contentType[end] != '"'; ++end) {
+                if (contentType[end] == '\\' && end + 1 < contentType.size())
+                    ++end;
+                value += contentType[end];
+            }
+            end = contentType.find(';', end);
+        } else {
+            end = contentType.find(';', end);
+            value = contentType.substr(equals + 1, end == std::string_view::npos
+                                                       ? std::string_view::npos
+                                                       : end - equals - 1);
+        }
+        if (EqualsIgnoreCase(name, "charset"))
+            return CharsetFromLabel(value);
+        pos = end;
+    }
+    return std::nullopt;
+}
+
+std::optional<HtmlCharset> CharsetFromBom(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return HtmlCharset::Utf8;
+    if (bytes.starts_with("\xFF\xFE"))
+        return HtmlCharset::Utf16LE;
+    if (bytes.starts_with("\xFE\xFF"))
+        return HtmlCharset::Utf16BE;
+    return std::nullopt;
+}
+
+std::optional<HtmlCharset> CharsetFromMeta(std::string_view bytes) {
+    const std::string_view text = bytes.substr(0, kPrescanLength);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        if (text[pos] != '<') {
+            ++pos;
+        } else if (text.substr(pos).starts_with("<!--")) {
+            const size_t end = text.find("-->", pos + 2);
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            pos = end + 3;
+        } else if (StartsWithIgnoreCase(text, pos, "<meta") && pos + 5 < text.size() &&
+                   (IsAsciiSpace(text[pos + 5]) || text[pos + 5] == '/')) {
+            pos += 5;
+            if (const auto charset = CharsetOfMeta(text, pos))
+                return charset;
+        } else if (pos + 1 < text.size() && (IsAsciiLetter(text[pos + 1]) ||
+                                             (text[pos + 1] == '/' && pos + 2 < text.size() &&
+                                              IsAsciiLetter(text[pos + 2])))) {
+            // Another tag: skip its name and attributes, so that a value such as
+            // title="<meta charset=...>" is not taken for a declaration.
+            while (pos < text.size() && !IsAsciiSpace(text[pos]) && text[pos] != '>')
+                ++pos;
+            while (NextAttribute(text, pos)) {
+            }
+        } else if (pos + 1 < text.size() &&
+                   (text[pos + 1] == '!' || text[pos + 1] == '/' || text[pos + 1] == '?')) {
+            const size_t end = text.find('>', pos + 1);
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            pos = end + 1;
+        } else {
+            ++pos;
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsNonAsciiUtf8(std::string_view bytes) {
+    bool nonAscii = false;
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        size_t consumed = 0;
+        const size_t length = Utf8SequenceAt(bytes, pos, &consumed);
+        if (length == 0) {
+            // A character cut off by the end of the bytes (a page cut at its size limit, or a
+            // transfer that ended early) does not make the rest less UTF-8.
+            const auto lead = static_cast<uint8_t>(bytes[pos]);
+            if (pos + consumed < bytes.size() || lead < 0xC2 || lead > 0xF4)
+                return false;
+        }
+        nonAscii |= length > 1;
+        pos += consumed;
+    }
+    return nonAscii;
+}
+
+HtmlCharset DecideCharset(std::string_view bytes, std::string_view contentType, bool honourMeta) {
+    if (const auto bom = CharsetFromBom(bytes))
+        return *bom;
+    if (const auto http = CharsetFromContentType(contentType))
+        return *http;
+    if (honourMeta) {
+        if (const auto meta = CharsetFromMeta(bytes))
+            return *meta;
+    }
+    return IsNonAsciiUtf8(bytes) ? HtmlCharset::Utf8 : HtmlCharset::Windows1252;
+}
+
+std::string DecodeToUtf8(std::string_view bytes, HtmlCharset charset) {
+    if (CharsetFromBom(bytes) == charset)
+        bytes.remove_prefix(BomLength(charset));
+    switch (charset) {
+    case HtmlCharset::Utf8:
+        return DecodeUtf8(bytes);
+    case HtmlCharset::Utf16LE:
+        return DecodeUtf16(bytes, false);
+    case HtmlCharset::Utf16BE:
+        return DecodeUtf16(bytes, true);
+    case HtmlCharset::Windows1252:
+        break;
+    }
+    return DecodeWindows1252(bytes);
+}

@@ -1,0 +1,30 @@
+// Reading a page into what the document keeps of it: its anchors.
+#pragma once
+
+#include "platform/com.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One <a> element of the page.
+struct HtmlAnchor {
+    std::optional<std::u16string> href; // resolved against the document's base; absent: no href
+    std::optional<std::u16string> text; // rendered text; absent: the element has no child nodes
+};
+
+struct HtmlParseLimits {
+    size_t maxPageBytes = 16u << 20; // read from the cache file; the rest is ignored
+    size_t maxAnchors = 1'000'000;   // anchors after these are not kept
+    size_t maxTextBytes = 32u << 20; // text kept for all anchors together (UTF-8 bytes)
+};
+
+// Reads the page's bytes in its character set (contentType: the HTTP Content-Type value, may be
+// empty; dlcontrol: DLCTL_NO_METACHARSET ignores <meta> declarations), parses it and returns its
+// HTML anchors in document order, their addresses resolved against the first <base href> or
+// else documentUrl. A page that the parser cannot handle within its bounds has no anchors.
+std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
+                                          std::u16string_view documentUrl, DWORD dlcontrol,
+                                          const HtmlParseLimits& limits = {});

@@ -1,0 +1,31 @@
+// Resolving a link's address against the address of its document.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class UrlResolver {
+public:
+    // base: an absolute address (UTF-8); when it cannot be read as one, nothing resolves.
+    explicit UrlResolver(std::string_view base);
+
+    // The absolute address that reference (an href value, UTF-8) names, with surrounding white
+    // space stripped, tabs and line breaks dropped, and spaces, controls and non-ASCII
+    // characters percent-encoded as UTF-8. Nothing when it cannot be read as an address
+    // ("javascript:...", "mailto:...", a bad host or port).
+    std::optional<std::string> Resolve(std::string_view reference) const;
+
+private:
+    struct Deleter {
+        void operator()(CURLU* url) const { curl_url_cleanup(url); }
+    };
+    std::unique_ptr<CURLU, Deleter> m_base;
+};
+
+inline std::optional<std::string> ResolveUrl(std::string_view base, std::string_view reference) {
+    return UrlResolver(base).Resolve(reference);
+}

@@ -1,0 +1,102 @@
+// The anchor collection and the anchor elements that a document hands out.
+#include "platform/html_document.h"
+
+bool NameEquals(BSTR name, std::u16string_view ascii) {
+    if (!name)
+        return false;
+    size_t i = 0;
+    for (; name[i] != 0 && i < ascii.size(); ++i) {
+        const char16_t c = name[i];
+        if ((c >= u'A' && c <= u'Z' ? c + 32 : c) != ascii[i])
+            return false;
+    }
+    return name[i] == 0 && i == ascii.size();
+}
+
+HRESULT HtmlElementCollection::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLElementCollection) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    *ppv = static_cast<IHTMLElementCollection*>(this);
+    AddRef();
+    return S_OK;
+}
+
+ULONG HtmlElementCollection::Release() {
+    const ULONG refs = --m_refs;
+    if (refs == 0)
+        delete this;
+    return refs;
+}
+
+HRESULT HtmlElementCollection::get_length(LONG* p) {
+    if (!p)
+        return E_POINTER;
+    *p = static_cast<LONG>(m_anchors->size());
+    return S_OK;
+}
+
+// The position comes as name (VT_I4), or as index when name is empty. A position outside the
+// collection gives no element and S_OK, as a browser's collection answers it.
+HRESULT HtmlElementCollection::item(VARIANT name, VARIANT index, IDispatch** pdisp) {
+    if (!pdisp)
+        return E_POINTER;
+    *pdisp = nullptr;
+    LONG position = 0;
+    if (name.vt == VT_I4)
+        position = name.lVal;
+    else if (name.vt == VT_EMPTY && index.vt == VT_I4)
+        position = index.lVal;
+    else
+        return E_INVALIDARG;
+    if (position < 0 || static_cast<size_t>(position) >= m_anchors->size())
+        return S_OK;
+    *pdisp = new HtmlAnchorElement(m_anchors, static_cast<size_t>(position));
+    return S_OK;
+}
+
+HRESULT HtmlAnchorElement::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLElement) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    *ppv = static_cast<IHTMLElement*>(this);
+    AddRef();
+    return S_OK;
+}
+
+ULONG HtmlAnchorElement::Release() {
+    const ULONG refs = --m_refs;
+    if (refs == 0)
+        delete this;
+    return refs;
+}
+
+// The document keeps only href, so every other attribute reads as missing (VT_NULL).
+HRESULT HtmlAnchorElement::getAttribute(BSTR strAttributeName, LONG, VARIANT* AttributeValue) {
+    if (!AttributeValue)
+        return E_POINTER;
+    if (!strAttributeName)
+        return E_INVALIDARG;
+    AttributeValue->vt = VT_NULL;
+    const auto& href = Anchor().href;
+    if (href && NameEquals(strAttributeName, u"href")) {
+        AttributeValue->bstrVal =
+            SysAllocStringLen(href->data(), static_cast<uint32_t>(href->size()));
+        AttributeValue->vt = VT_BSTR;
+    }
+    return S_OK;
+}
+
+HRESULT HtmlAnchorElement::get_innerText(BSTR* p) {
+    if (!p)
+        return E_POINTER;
+    const auto& text = Anchor().text;
+    *p = text ? SysAllocStringLen(text->data(), static_cast<uint32_t>(text->size())) : nullptr;
+    return S_OK;
+}

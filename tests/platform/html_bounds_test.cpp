@@ -1,0 +1,95 @@
+// Hostile pages: what the parser is spared, and what a document keeps at most.
+#include "platform/html_guard.h"
+#include "platform/html_parse.h"
+#include "platform/html_tree.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Repeat(std::string_view piece, size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+size_t Count(std::string_view text, std::string_view piece) {
+    size_t count = 0;
+    for (size_t pos = text.find(piece); pos != std::string_view::npos;
+         pos = text.find(piece, pos + 1))
+        ++count;
+    return count;
+}
+
+TEST(HtmlBounds, NestingBeyondTheDepthLimitIsFlattened) {
+    std::string html = Repeat("<div>", 1000) + "<a href=deep>x</a>";
+    EXPECT_EQ(LimitMarkup(html), 1000u - 256u);
+    EXPECT_EQ(Count(html, "<div>"), 256u);
+    EXPECT_NE(html.find("<a href=deep>x</a>"), std::string::npos);
+
+    // Closed elements give their depth back; elements that close their siblings, void
+    // elements, comments and script text do not count.
+    std::string flat = Repeat("<div><span>t</span></div><p><li><td><br><img><!-- <div> -->", 2000) +
+                       Repeat("<script><div><div></script>", 300);
+    const std::string before = flat;
+    EXPECT_EQ(LimitMarkup(flat), 0u);
+    EXPECT_EQ(flat, before);
+
+    // Self-closing tags in SVG do not nest; in HTML they do.
+    std::string svg = "<svg>" + Repeat("<path d='M0'/>", 1000) + "</svg>";
+    EXPECT_EQ(LimitMarkup(svg), 0u);
+    std::string html2 = Repeat("<div/>", 300);
+    EXPECT_EQ(LimitMarkup(html2), 300u - 256u);
+
+    // Anchors and text-content elements stay whatever the depth.
+    std::string anchors = Repeat("<b>", 300) + "<a href=1>1</a><script>x</script><b>";
+    LimitMarkup(anchors);
+    EXPECT_NE(anchors.find("<a href=1>1</a><script>x</script>"), std::string::npos);
+    EXPECT_EQ(Count(anchors, "<b>"), 256u);
+}
+
+TEST(HtmlBounds, AttributesBeyondTheLimitAreDropped) {
+    std::string html = "<a href=keep title='a > b'" + Repeat(" x=1", 1000) + ">t</a>";
+    EXPECT_EQ(LimitMarkup(html), 1u);
+    EXPECT_EQ(Count(html, " x=1"), 254u);
+    EXPECT_TRUE(html.starts_with("<a href=keep title='a > b'"));
+    EXPECT_TRUE(html.ends_with(">t</a>"));
+}
+
+TEST(HtmlBounds, AParseThatBalloonsIsAbandoned) {
+    // Misnested formatting elements make the parser copy them for every later block: a few
+    // kilobytes become hundreds of megabytes.
+    std::string html = "<div>";
+    for (int i = 0; i < 300; ++i)
+        html += "<b id=" + std::to_string(i) + ">";
+    html += "</div>" + Repeat("<p>x</p>", 300);
+    EXPECT_EQ(HtmlTree(html, 1 << 20, 16).Root(), nullptr);
+    // An ordinary page of the same size parses within the same budget.
+    const std::string page = Repeat("<p><a href=/library.html?page=2>2</a> text</p>", 200);
+    EXPECT_NE(HtmlTree(page, 1 << 20, 16).Root(), nullptr);
+}
+
+TEST(HtmlBounds, TheDocumentKeepsBoundedAnchorsAndText) {
+    const std::string page = Repeat("<a href=l6file>tone</a>", 10);
+    HtmlParseLimits limits;
+    limits.maxAnchors = 3;
+    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", 0, limits).size(), 3u);
+
+    // Text beyond the budget is not kept; anchors still are.
+    limits = HtmlParseLimits{};
+    limits.maxTextBytes = 12;
+    const auto anchors = ParseHtmlDocument(page, u"", u"http://h/", 0, limits);
+    ASSERT_EQ(anchors.size(), 10u);
+    EXPECT_EQ(ToUtf8(*anchors[2].text), "tone");
+    EXPECT_EQ(ToUtf8(*anchors[3].text), "");
+
+    // Bytes beyond the page limit are not read.
+    limits = HtmlParseLimits{};
+    limits.maxPageBytes = 40; // the second anchor is cut after its start tag
+    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", 0, limits).size(), 2u);
+}
+
+} // namespace
