@@ -11,6 +11,7 @@
 #include "ui/ProgressDialog.h"
 
 #include <wx/textctrl.h>
+#include <wx/weakref.h>
 
 #include <memory>
 #include <new>
@@ -25,11 +26,12 @@ std::u16string Trimmed(const wxString& fieldText) {
 
 // The crawling state for as long as the object lives: the progress window shown and
 // focused, the main dialog disabled. Leaving, by return or exception, puts the idle state
-// back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null.
+// back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null, and the
+// keyboard focus where it was (a disabled window loses it for good otherwise).
 class CCrawlSession {
 public:
     CCrawlSession(wxDialog& dialog, CCrawlEngine& engine)
-        : m_dialog(dialog), m_engine(engine),
+        : m_dialog(dialog), m_engine(engine), m_pFocus(FocusIn(dialog)),
           m_pWindow(std::make_unique<CProgressDialog>(&dialog)) {
         m_engine.m_pProgress = m_pWindow.get();
         m_pWindow->Show();
@@ -43,13 +45,21 @@ public:
         m_pWindow.reset();
         m_engine.m_pProgress = nullptr;
         m_dialog.Raise();
+        if (m_pFocus)
+            m_pFocus->SetFocus();
     }
     CCrawlSession(const CCrawlSession&) = delete;
     CCrawlSession& operator=(const CCrawlSession&) = delete;
 
 private:
+    static wxWindow* FocusIn(wxDialog& dialog) {
+        wxWindow* focus = wxWindow::FindFocus();
+        return focus && dialog.IsDescendant(focus) ? focus : nullptr;
+    }
+
     wxDialog& m_dialog;
     CCrawlEngine& m_engine;
+    wxWeakRef<wxWindow> m_pFocus;
     std::unique_ptr<CProgressDialog> m_pWindow;
 };
 } // namespace

@@ -68,32 +68,17 @@ TEST_F(SettingsTest, ValuesComeBackExactly) {
     }
 }
 
-TEST_F(SettingsTest, WritingOneValueKeepsTheOthers) {
+TEST_F(SettingsTest, WritingOneValueKeepsTheOthersAndOtherApplications) {
     CSettingsStore store = Store();
     ASSERT_TRUE(store.WriteProfileString(u"Config", u"LastURL", u"http://a/"));
     ASSERT_TRUE(store.WriteProfileString(u"Config", u"LastPath", u"/tmp/a"));
     ASSERT_TRUE(store.WriteProfileString(u"Config", u"LastURL", u"http://b/"));
     EXPECT_EQ(store.GetProfileString(u"Config", u"LastURL", u""), u"http://b/");
     EXPECT_EQ(store.GetProfileString(u"Config", u"LastPath", u""), u"/tmp/a");
-}
 
-TEST_F(SettingsTest, EachApplicationNameHasItsOwnSettings) {
-    ASSERT_TRUE(Store(u"pmcrawler").WriteProfileString(u"Config", u"LastURL", u"http://a/"));
     EXPECT_EQ(Store(u"crawler-copy").GetProfileString(u"Config", u"LastURL", u"default"),
               u"default");
     EXPECT_TRUE(fs::exists(m_configHome / "Patchmere Crawler" / "crawler-copy.conf"));
-}
-
-TEST_F(SettingsTest, RelativeConfigHomeIsIgnoredForTheHomeFolder) {
-    const fs::path home = m_configHome / "home";
-    fs::create_directories(home);
-    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", "relative/config", 1);
-    EXPECT_EQ(Store().FilePath(), home / ".config" / "Patchmere Crawler" / "pmcrawler.conf");
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(Store().FilePath(), home / ".config" / "Patchmere Crawler" / "pmcrawler.conf");
-    setenv("HOME", oldHome.c_str(), 1);
 }
 
 TEST_F(SettingsTest, WritesReplaceTheFileWholeAndLeaveNoTemporaryFiles) {
@@ -129,13 +114,4 @@ TEST_F(SettingsTest, UnusableLocationGivesDefaultsAndFailedWrites) {
     CSettingsStore unnamed;
     EXPECT_FALSE(unnamed.WriteProfileString(u"Config", u"LastURL", u"http://a/"));
     EXPECT_EQ(unnamed.GetProfileString(u"Config", u"LastURL", u"default"), u"default");
-}
-
-TEST_F(SettingsTest, DamagedFileReadsAsDefaultsAndIsRepairedByAWrite) {
-    CSettingsStore store = Store();
-    fs::create_directories(store.FilePath().parent_path());
-    std::ofstream(store.FilePath(), std::ios::binary) << "\xff\xfe garbage [[[ = \x01\n";
-    EXPECT_EQ(store.GetProfileString(u"Config", u"LastURL", u"default"), u"default");
-    ASSERT_TRUE(store.WriteProfileString(u"Config", u"LastURL", u"http://a/"));
-    EXPECT_EQ(store.GetProfileString(u"Config", u"LastURL", u"default"), u"http://a/");
 }

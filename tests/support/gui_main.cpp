@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <wx/evtloop.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -32,10 +33,13 @@ int main(int argc, char** argv) {
 
     // The toolkit owns the application object and deletes it in wxEntryCleanup.
     wxApp::SetInstance(new CCrawlerApp);
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
-        std::fprintf(stderr, "cannot start the toolkit (no display?)\n");
+    if (!wxEntryStart(argc, argv)) {
+        wxLog::FlushActive();
+        std::fprintf(stderr, "cannot start the toolkit (DISPLAY=%s)\n",
+                     std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "");
         return 2;
     }
+    wxTheApp->CallOnInit();
     InstallWxPumpGui();
     theApp().SetRegistryKey(u"Patchmere Crawler");
 

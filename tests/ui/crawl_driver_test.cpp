@@ -1,5 +1,6 @@
 // The crawl driver behind "Start Crawl": trimming and cutting of the fields, the folder,
 // the remembered values, and the dialog's state during and after a crawl.
+#include "crawl/MessagePump.h"
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/TestServer.h"
@@ -8,6 +9,7 @@
 
 #include <wx/button.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include <fstream>
 #include <new>
@@ -170,18 +172,36 @@ TEST_F(CrawlDriverTest, IdleStateComesBackWhenTheCrawlThrows) {
     EXPECT_EQ(m_dlg->m_crawls.size(), 3u) << "a new crawl starts normally afterwards";
 }
 
-TEST_F(CrawlDriverTest, CancelDuringTheCrawlReachesTheEngine) {
+// A real click on Cancel, while the crawl pumps messages inside the main dialog's modal run.
+TEST_F(CrawlDriverTest, CancelIsClickableDuringTheCrawl) {
     m_dlg->m_during = [this] {
         CProgressDialog* progress = m_dlg->m_pProgress;
-        wxWindow* cancel = progress->FindWindow(wxID_CANCEL);
-        ASSERT_NE(cancel, nullptr);
-        wxCommandEvent click(wxEVT_BUTTON, wxID_CANCEL);
-        click.SetEventObject(cancel);
-        cancel->ProcessWindowEvent(click);
+        auto pump = [progress](int passes) {
+            for (int pass = 0; pass < passes && !progress->m_bCancel; ++pass)
+                PumpOneMessage();
+        };
+        pump(300); // let the window appear
+        wxUIActionSimulator mouse;
+        mouse.MouseMove(progress->FindWindow(wxID_CANCEL)->GetScreenRect().GetPosition() +
+                        wxPoint(10, 5));
+        pump(100);
+        mouse.MouseClick();
+        pump(3000);
         EXPECT_EQ(progress->m_bCancel, 1);
         EXPECT_TRUE(progress->IsShown()) << "Cancel never closes the window";
     };
-    Start(u"http://a/", Folder("t"));
+    auto runs = WhenModal<CWatchedDlg>([this](CWatchedDlg& running) {
+        running.m_editPath->SetValue(ToWx(Folder("t")));
+        running.m_editPath->SetFocus();
+        running.OnStartCrawl();
+        EXPECT_EQ(wxWindow::FindFocus(), running.m_editPath) << "the focus comes back";
+        running.EndModal(wxID_CANCEL);
+    });
+    // Far from where other test programs sharing the display put their windows.
+    const wxSize screen = wxGetDisplaySize();
+    m_dlg->Move(screen.x - 700, screen.y - 500);
+    m_dlg->ShowModal();
+    EXPECT_EQ(*runs, 1);
     ExpectIdle();
 }
 
