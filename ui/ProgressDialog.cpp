@@ -6,10 +6,12 @@
 #include "ui/DialogUnits.h"
 
 #include <wx/button.h>
+#include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace L = layout::progress;
@@ -36,6 +38,16 @@ void ShowOnBar(wxGauge* bar, ULONG max, ULONG pos) {
     bar->SetValue(static_cast<int>(pos));
 }
 
+// A small screen must not hide Cancel: move the window up or left as far as it needs.
+void KeepOnScreen(wxWindow* window) {
+    const int display = wxDisplay::GetFromWindow(window->GetParent());
+    const wxRect area = wxDisplay(display == wxNOT_FOUND ? 0 : display).GetClientArea();
+    wxRect rect = window->GetRect();
+    rect.x = std::max(area.x, std::min(rect.x, area.GetRight() + 1 - rect.width));
+    rect.y = std::max(area.y, std::min(rect.y, area.GetBottom() + 1 - rect.height));
+    window->Move(rect.GetPosition());
+}
+
 int64_t SaturatingAdd(int64_t a, int64_t b) {
     int64_t sum;
     return __builtin_add_overflow(a, b, &sum) ? (b > 0 ? INT64_MAX : INT64_MIN) : sum;
@@ -57,6 +69,7 @@ CProgressDialog::CProgressDialog(wxWindow* pParent)
         const wxPoint offset = DialogPoint(pParent, L::kDialog);
         Move(pParent->IsShown() ? pParent->ClientToScreen(offset)
                                 : pParent->GetScreenPosition() + offset);
+        KeepOnScreen(this);
     }
 
     Bind(wxEVT_BUTTON, &CProgressDialog::OnBnClickedCancel, this, wxID_CANCEL);
