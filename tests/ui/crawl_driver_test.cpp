@@ -3,7 +3,6 @@
 #include "crawl/MessagePump.h"
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
-#include "tests/support/TestServer.h"
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
 
@@ -149,13 +148,6 @@ TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
     ExpectIdle();
 }
 
-TEST_F(CrawlDriverTest, AFileInPlaceOfTheFolderIsUsedAsItIs) {
-    std::ofstream(m_configHome / "plain-file") << "x";
-    Start(u"http://a/", Folder("plain-file"));
-    EXPECT_TRUE(m_boxes.empty());
-    EXPECT_EQ(m_dlg->m_crawls.size(), 1u);
-}
-
 TEST_F(CrawlDriverTest, IdleStateComesBackWhenTheCrawlThrows) {
     m_dlg->m_during = [] { throw std::bad_alloc(); };
     Start(u"http://a/", Folder("t"));
@@ -203,30 +195,4 @@ TEST_F(CrawlDriverTest, CancelIsClickableDuringTheCrawl) {
     m_dlg->ShowModal();
     EXPECT_EQ(*runs, 1);
     ExpectIdle();
-}
-
-TEST_F(CrawlDriverTest, RealCrawlLoadsTheStartPageFromInsideTheModalRun) {
-    TestServer server;
-    server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><body>no links</body></html>", "text/html");
-    });
-    server.Start();
-    ASSERT_GE(CoInitialize(nullptr), 0);
-
-    CCrawlerDlg dlg;
-    const std::u16string url = server.Url16("/library.html?product_id=12");
-    auto runs = WhenModal<CCrawlerDlg>([&](CCrawlerDlg& running) {
-        running.m_editUrl->SetValue(ToWx(url));
-        running.m_editPath->SetValue(ToWx(Folder("real")));
-        wxCommandEvent click(wxEVT_BUTTON, IDC_START_CRAWL);
-        running.m_btnStart->ProcessWindowEvent(click);
-        EXPECT_TRUE(running.m_visited.Contains(url.c_str()));
-        EXPECT_TRUE(running.IsEnabled());
-        EXPECT_EQ(running.m_pProgress, nullptr);
-        running.EndModal(wxID_CANCEL);
-    });
-    dlg.ShowModal();
-    CoUninitialize();
-    EXPECT_EQ(*runs, 1);
-    EXPECT_TRUE(fs::is_directory(m_configHome / "real"));
 }
