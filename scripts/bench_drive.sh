@@ -11,11 +11,18 @@ for _ in $(seq 600); do xdotool search --name "^Patchmere Crawler$" >/dev/null 2
 sleep 0.3
 MAIN=$(xdotool search --name "^Patchmere Crawler$" | head -n 1)
 xdotool windowactivate --sync "$MAIN" 2>/dev/null || xdotool windowfocus --sync "$MAIN"
+# PM_PERF=FILE records a CPU profile of the crawl itself with perf.
+if [ -n "${PM_PERF:-}" ]; then
+  perf record -F 2000 -e cpu-clock -g -p $APP -o "$PM_PERF" >/dev/null 2>&1 &
+  PERF=$!
+  sleep 0.5
+fi
 START=$(date +%s.%N)
 xdotool key --window "$MAIN" Return
 for _ in $(seq 1000); do xdotool search --name "^Crawling Patchmere library" >/dev/null 2>&1 && break; sleep 0.005; done
 while xdotool search --name "^Crawling Patchmere library" >/dev/null 2>&1; do sleep 0.01; done
 END=$(date +%s.%N)
+[ -n "${PM_PERF:-}" ] && { kill -INT $PERF; wait $PERF; }
 TICKS=$(getconf CLK_TCK)
 read -r UTIME STIME < <(awk '{print $14, $15}' "/proc/$APP/stat")
 PEAK=$(awk '/VmHWM/ {print $2}' "/proc/$APP/status")

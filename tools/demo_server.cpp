@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     server.set_keep_alive_max_count(100000);
+    server.set_tcp_nodelay(true);
     ServeDemoLibrary(server, library);
 
     int bound = port ? (server.bind_to_port("127.0.0.1", port) ? port : -1)

@@ -20,6 +20,7 @@ public:
     // Starts listening; routes may be added before or after.
     void Start() {
         m_server.set_keep_alive_timeout(1);
+        m_server.set_tcp_nodelay(true);
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
         while (!m_server.is_running())
