@@ -122,6 +122,11 @@ void CProgressDialog::SetToneStatus(LPCWSTR text) {
 }
 
 void CProgressDialog::AppendLog(LPCWSTR text) {
+    // The box shows the beginning of the log, so past a generous size more lines change
+    // nothing on screen; keeping them would only let a long run of pages without a tone (the
+    // log is emptied after each tone) grow memory and repaint costs without end.
+    if (m_szLog.size() >= kMaxLogUnits)
+        return UpdateTotals(false);
     if (!m_szLog.empty())
         m_szLog += u"\r\n";
     if (text)
@@ -132,6 +137,7 @@ void CProgressDialog::AppendLog(LPCWSTR text) {
 
 void CProgressDialog::ClearLog() {
     m_szLog.clear();
+    m_nLogHandedOver = std::u16string::npos;
     Changed(m_logBox);
     UpdateTotals(false);
 }
@@ -223,9 +229,22 @@ void CProgressDialog::HandOver(CBox& box) {
         return;
     }
     wxTextCtrl* control = static_cast<wxTextCtrl*>(box.pControl);
-    const std::u16string& text = &box == &m_pageBox   ? m_szPageStatus
-                                 : &box == &m_toneBox ? m_szToneStatus
-                                                      : m_szLog;
+    if (&box == &m_logBox) {
+        // The control gets the lines it can show; the log only grows at its end, so an
+        // unchanged length means unchanged text.
+        size_t length = m_szLog.size();
+        if (length > kShownLogUnits) {
+            size_t lineEnd = m_szLog.rfind(u"\r\n", kShownLogUnits);
+            length = lineEnd == std::u16string::npos ? kShownLogUnits : lineEnd;
+        }
+        if (length == m_nLogHandedOver)
+            return;
+        m_nLogHandedOver = length;
+        control->ChangeValue(ToWx(std::u16string_view(m_szLog).substr(0, length)));
+        control->ShowPosition(0);
+        return;
+    }
+    const std::u16string& text = &box == &m_pageBox ? m_szPageStatus : m_szToneStatus;
     control->ChangeValue(ToWx(text));
     control->ShowPosition(0);
 }

@@ -52,6 +52,9 @@ private:
         uint32_t dwLastPaint = 0;
     };
     static constexpr uint32_t kFrameMs = 16;
+    // The log box shows its beginning: the lines it can show, and a bound on what is kept.
+    static constexpr size_t kShownLogUnits = 16 * 1024;
+    static constexpr size_t kMaxLogUnits = 1024 * 1024;
 
     void CreateControls();
     void Changed(CBox& box);
@@ -68,6 +71,8 @@ private:
     std::u16string m_szPageStatus;
     std::u16string m_szToneStatus;
     std::u16string m_szLog;
+    // How much of the log the native control holds; npos after the log was emptied.
+    size_t m_nLogHandedOver = 0;
     std::u16string m_szTotals;
     ULONG m_nProgressMax = 0;
     ULONG m_nProgressPos = 0;

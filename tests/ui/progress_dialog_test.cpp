@@ -179,3 +179,22 @@ TEST_F(ProgressTest, CancelAndTheCloseBoxOnlyRaiseTheFlag) {
     EXPECT_TRUE(other.IsShown());
     EXPECT_FALSE(other.IsBeingDeleted());
 }
+
+namespace {
+// A long run of pages without a tone never empties the log: what is kept and handed to the
+// box stays bounded, while the box still shows the log from its beginning.
+TEST_F(ProgressTest, AnEndlessLogStaysBoundedAndShowsItsBeginning) {
+    std::u16string line(100, u'n');
+    for (int i = 0; i < 20000; ++i)
+        m_progress->AppendLog(i == 0 ? u"first line" : line.c_str());
+    m_progress->FlushRepaints();
+    EXPECT_LE(m_progress->GetLogText().size(), 1024u * 1024u + 200u);
+    wxString shown = Native(1008);
+    EXPECT_TRUE(shown.StartsWith("first line\n") || shown.StartsWith("first line\r\n"));
+    EXPECT_LE(shown.size(), 16u * 1024u);
+    m_progress->ClearLog();
+    m_progress->AppendLog(u"after");
+    m_progress->FlushRepaints();
+    EXPECT_EQ(Native(1008), "after");
+}
+} // namespace
