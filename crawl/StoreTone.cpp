@@ -48,7 +48,7 @@ Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination) {
         if (!MakeCandidate(destination, szBase, extension, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
         if (!PathFileExists(szCandidate)) {
-            int error = CopyFileNoReplace(source, szCandidate);
+            int error = StoreCacheFileNoReplace(source, szCandidate);
             if (error == 0)
                 return Outcome::Copied;
             if (error != EEXIST)

@@ -146,11 +146,30 @@ bool CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
     }
 }
 
-int CopyFileNoReplace(LPCWSTR source, LPCWSTR destination) {
-    FileDescriptor in(::open(NativePath(source).c_str(), O_RDONLY | O_CLOEXEC));
+int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
+    // A source on the same file system is linked into place: one step, nothing written
+    // twice, and a name that exists already is never replaced. The copy gets the mode a new
+    // file of the user's gets.
+    const std::string from = NativePath(source);
+    const std::string target = NativePath(destination);
+    static const mode_t mask = [] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+        ::chmod(from.c_str(), 0666 & ~mask) == 0) {
+        if (::link(from.c_str(), target.c_str()) == 0)
+            return 0;
+        if (errno == EEXIST)
+            return EEXIST;
+        // Another file system, or links not offered: copy instead.
+    }
+
+    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return errno;
-    const std::string target = NativePath(destination);
     const std::string temporary = TemporaryNameBeside(target);
     FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (out.get() < 0)

@@ -33,8 +33,9 @@ private:
     int m_fd = -1;
 };
 
-// Copies source into the folder of destination under a temporary name of the program's own,
-// then moves it to destination without replacing anything there. 0 on success; EEXIST when
-// destination appeared meanwhile; another errno value on failure. Nothing is left behind on
-// failure.
-int CopyFileNoReplace(LPCWSTR source, LPCWSTR destination);
+// Stores source under destination without replacing anything there: a file that is about to
+// be deleted (a cache file) on the same file system is linked into place; otherwise it is
+// copied under a temporary name of the program's own in destination's folder and then moved
+// there. 0 on success; EEXIST when destination exists; another errno value on failure.
+// Nothing is left behind on failure.
+int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination);

@@ -106,9 +106,10 @@ TEST_F(CrawlTest, APageThatNeverCompletesWaitsWithTheClockRunningUntilCancel) {
         });
     });
     m_server.Start();
-    // Each reading of the file-time clock is a tenth of a second later.
+    // Once the page is asked for, each reading of the file-time clock is a tenth of a second
+    // later.
     int64_t now = 0;
-    SetFileTimeForTesting([&now] { return now += 1'000'000; });
+    SetFileTimeForTesting([&] { return hits > 0 ? now += 1'000'000 : now; });
     CloseProgress();
     OpenProgress();
     std::function<void()> watch = [&] {

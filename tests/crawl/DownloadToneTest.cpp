@@ -4,6 +4,7 @@
 #include "tests/support/CrawlFixture.h"
 
 #include <chrono>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -30,6 +31,11 @@ TEST_F(ToneTest, StoresEachDistinctToneOnceUnderItsNameOrANumberedVariant) {
     EXPECT_EQ(files["Foo[1].l6t"], Tone('b'));
     EXPECT_EQ(files["Foo[2].l6t"], Tone('c', 7000));
     EXPECT_EQ(m_progress->m_nNewFiles, 3);
+    // A stored tone is an ordinary file of the user's, not the cache's private one.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    auto mode = static_cast<mode_t>(std::filesystem::status(m_folder / "Foo.l6t").permissions());
+    EXPECT_EQ(mode & 0777, 0666 & ~mask);
     for (auto n : {"1", "2", "3", "4"}) {
         auto url = Url(std::string("/t/l6file/") + n + "/Foo.l6t");
         EXPECT_TRUE(m_engine.m_visited.Contains(url.c_str())) << n;
