@@ -2,6 +2,8 @@
 // with everything in it at shutdown, holding one file per download named after the download.
 #pragma once
 
+#include "platform/unique_fd.h"
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,27 +18,6 @@ namespace cache {
 // and the terminator), the name fits the file system's component limit.
 inline constexpr size_t kMaxPathUnits = 259;
 inline constexpr size_t kMaxNameBytes = 255;
-
-// An open file descriptor, closed when the object goes.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept;
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-
-    bool IsOpen() const { return m_fd >= 0; }
-    // Writes all of it (retrying short writes); false on an error such as a full disk.
-    bool WriteAll(const char* data, size_t size);
-    // Closes now; false when the close reports an error (data may not have reached the disk).
-    bool Close();
-
-private:
-    int m_fd = -1;
-};
 
 // A cache file just created for a download, open for writing.
 struct CacheFile {

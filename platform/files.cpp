@@ -1,6 +1,7 @@
 // File system services over POSIX.
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,44 +16,8 @@ std::string NativePath(LPCWSTR path) {
     return ToUtf8(path ? std::u16string_view(path) : u"");
 }
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    // Closes now and reports whether everything written reached the file.
-    bool Close() {
-        int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Copies the whole of source into fd; 0 or an errno value.
-int CopyContents(int source, int fd) {
+// Copies the whole of source into out; 0 or an errno value.
+int CopyContents(int source, UniqueFd& out) {
     char buffer[65536];
     for (;;) {
         ssize_t got = ::read(source, buffer, sizeof buffer);
@@ -63,7 +28,7 @@ int CopyContents(int source, int fd) {
         }
         if (got == 0)
             return 0;
-        if (!WriteAll(fd, buffer, static_cast<size_t>(got)))
+        if (!out.WriteAll(buffer, static_cast<size_t>(got)))
             return errno ? errno : EIO;
     }
 }
@@ -167,15 +132,15 @@ int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
         // Another file system, or links not offered: copy instead.
     }
 
-    FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
         return errno;
     const std::string temporary = TemporaryNameBeside(target);
-    FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (out.get() < 0)
         return errno;
 
-    int error = CopyContents(in.get(), out.get());
+    int error = CopyContents(in.get(), out);
     if (!out.Close() && error == 0)
         error = errno ? errno : EIO;
     if (error == 0)

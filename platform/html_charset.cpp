@@ -1,5 +1,6 @@
 // Character set detection and decoding for HTML pages.
 #include "platform/html_charset.h"
+#include "platform/text_utf8.h"
 
 #include <array>
 #include <cstdint>
@@ -37,25 +38,7 @@ std::string_view TrimAsciiSpace(std::string_view text) {
     return text;
 }
 
-// ---- UTF-8 output ----
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+using utf8::AppendUtf8;
 
 constexpr char32_t kReplacement = 0xFFFD;
 

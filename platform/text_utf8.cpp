@@ -17,6 +17,10 @@ bool IsLowSurrogate(char32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+} // namespace
+
+namespace utf8 {
+
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -34,10 +38,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-} // namespace
-
-namespace utf8 {
 
 bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint) {
     if (pos >= text.size())
@@ -99,7 +99,7 @@ std::string ToUtf8(std::u16string_view text) {
         } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
             unit = kReplacement;
         }
-        AppendUtf8(out, unit);
+        utf8::AppendUtf8(out, unit);
     }
     return out;
 }

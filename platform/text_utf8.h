@@ -12,6 +12,9 @@ namespace utf8 {
 // U+10FFFF, a stray continuation byte, a lead byte 0xF8-0xFF or a truncated sequence.
 bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint);
 
+// Appends the UTF-8 form of codePoint to out.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // Appends the UTF-16 form of codePoint (a scalar value) to out.
 void AppendUtf16(std::u16string& out, char32_t codePoint);
 
