@@ -10,6 +10,7 @@
 #include "ui/ProgressDialog.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -37,7 +38,7 @@ bool MakeCandidate(LPCWSTR destination, LPCWSTR base, LPCWSTR extension, int n,
 
 // Tries the destination and its numbered variants in turn: a free name gets the copy, a
 // name holding the same bytes ends the search, a name holding other bytes moves it on.
-Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination) {
+Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
     WCHAR szBase[MAX_PATH];
     StrCpyN(szBase, destination, MAX_PATH);
     PathRemoveExtension(szBase);
@@ -48,10 +49,10 @@ Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination) {
         if (!MakeCandidate(destination, szBase, extension, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
         if (!PathFileExists(szCandidate)) {
-            int error = StoreCacheFileNoReplace(source, szCandidate);
-            if (error == 0)
+            *error = StoreCacheFileNoReplace(source, szCandidate);
+            if (*error == 0)
                 return Outcome::Copied;
-            if (error != EEXIST)
+            if (*error != EEXIST)
                 return Outcome::CopyFailed;
             // The name was taken meanwhile: judge it like any taken name.
         }
@@ -91,7 +92,15 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
         m_pProgress->AppendLog(u"The folder and the tone's name make too long a path; "
                                u"it was not stored.");
     } else {
-        Outcome outcome = CopyUnderFreeName(cacheFile, szDestination);
+        int error = 0;
+        Outcome outcome = CopyUnderFreeName(cacheFile, szDestination, &error);
+        if (outcome == Outcome::CopyFailed) {
+            // What the file system said, in place of the error window a shell copy shows.
+            WCHAR szError[1024];
+            wnsprintf(szError, 1024, u"Couldn't store the tone in the folder: %s",
+                      FromUtf8(std::strerror(error)).c_str());
+            m_pProgress->AppendLog(szError);
+        }
         if (outcome == Outcome::Copied || outcome == Outcome::CopyFailed)
             m_pProgress->UpdateTotals(outcome == Outcome::Copied);
     }

@@ -74,8 +74,13 @@ void CCrawlerDlg::OnStartCrawl() {
     StrCpyN(szFolder, folderText.c_str(), MAX_PATH);
     PathRemoveBackslash(szFolder);
 
-    // 3. Create it with its parents when nothing is there.
-    if (!PathFileExists(szFolder) && SHCreateDirectory(nullptr, szFolder) != 0) {
+    // 3. Create it with its parents when nothing is there. A file (or anything else that is
+    // no folder) under that name cannot hold tones: a crawl into it would fetch everything
+    // and store nothing, so it is refused like a folder that cannot be made.
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    bool bExists = PathFileExists(szFolder);
+    bool bFolder = bExists && GetFileAttributesEx(szFolder, &attributes) && attributes.bDirectory;
+    if ((bExists && !bFolder) || (!bExists && SHCreateDirectory(nullptr, szFolder) != 0)) {
         MessageBox(this, u"Couldn't create output directory.", u"Patchmere Crawler",
                    MB_OK | MB_ICONERROR);
         return;

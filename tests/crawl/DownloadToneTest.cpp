@@ -214,3 +214,15 @@ TEST_F(ToneTest, CancelAbortsTheTransferAndRecordsNothing) {
 }
 
 } // namespace
+
+namespace {
+TEST_F(ToneTest, AFolderThatVanishedStoresNothingAndCountsNothing) {
+    Serve("/l6file/Gone.l6t", Tone('g'));
+    m_server.Start();
+    m_engine.m_folder = FromUtf8((m_folder / "removed meanwhile").string());
+    m_engine.DownloadTone(Url("/l6file/Gone.l6t").c_str(), 2);
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_EQ(m_progress->m_nNewFiles, 0);
+    EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Gone.l6t").c_str()));
+}
+} // namespace

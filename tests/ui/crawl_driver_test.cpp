@@ -135,8 +135,11 @@ TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
     std::ofstream(m_configHome / "a-file") << "in the way";
 
     Start(u"http://a/", Folder("a-file/below"));
+    // A file where the folder should be cannot hold tones either.
+    Start(u"http://a/", Folder("a-file"));
 
-    ASSERT_EQ(m_boxes.size(), 1u);
+    ASSERT_EQ(m_boxes.size(), 2u);
+    EXPECT_EQ(m_boxes[1].text, u"Couldn't create output directory.");
     EXPECT_EQ(m_boxes[0].text, u"Couldn't create output directory.");
     EXPECT_EQ(m_boxes[0].caption, u"Patchmere Crawler");
     EXPECT_EQ(m_boxes[0].type, MB_OK | MB_ICONERROR);
