@@ -109,16 +109,24 @@ void CProgressDialog::CreateControls() {
     m_logBox.pControl = m_log;
 }
 
+// A box is repainted only when what it shows changes: the walker names the same page again
+// before every anchor, and each tone ends by emptying boxes that are often empty already.
 void CProgressDialog::SetPageStatus(LPCWSTR text) {
-    m_szPageStatus = text ? text : u"";
-    Changed(m_pageBox);
+    SetBoxText(m_szPageStatus, m_pageBox, text);
     UpdateTotals(false);
 }
 
 void CProgressDialog::SetToneStatus(LPCWSTR text) {
-    m_szToneStatus = text ? text : u"";
-    Changed(m_toneBox);
+    SetBoxText(m_szToneStatus, m_toneBox, text);
     UpdateTotals(false);
+}
+
+void CProgressDialog::SetBoxText(std::u16string& held, CBox& box, LPCWSTR text) {
+    std::u16string_view value = text ? text : u"";
+    if (held == value)
+        return;
+    held = value;
+    Changed(box);
 }
 
 void CProgressDialog::AppendLog(LPCWSTR text) {
@@ -136,16 +144,20 @@ void CProgressDialog::AppendLog(LPCWSTR text) {
 }
 
 void CProgressDialog::ClearLog() {
-    m_szLog.clear();
-    m_nLogHandedOver = std::u16string::npos;
-    Changed(m_logBox);
+    if (!m_szLog.empty()) {
+        m_szLog.clear();
+        m_nLogHandedOver = std::u16string::npos;
+        Changed(m_logBox);
+    }
     UpdateTotals(false);
 }
 
 void CProgressDialog::SetProgress(ULONG max, ULONG pos) {
-    m_nProgressMax = max;
-    m_nProgressPos = pos;
-    Changed(m_barBox);
+    if (max != m_nProgressMax || pos != m_nProgressPos) {
+        m_nProgressMax = max;
+        m_nProgressPos = pos;
+        Changed(m_barBox);
+    }
     UpdateTotals(false);
 }
 

@@ -58,6 +58,7 @@ private:
 
     void CreateControls();
     void Changed(CBox& box);
+    void SetBoxText(std::u16string& held, CBox& box, LPCWSTR text);
     void RepaintDeferred();
     void Paint(CBox& box);
     void HandOver(CBox& box);
