@@ -13,6 +13,7 @@
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -102,6 +103,11 @@ void CCrawlerDlg::OnStartCrawl() {
     } catch (const std::bad_alloc&) {
         // The idle state is back; the program goes on without this crawl.
         MessageBox(this, u"Out of memory: the crawl was stopped.", u"Patchmere Crawler",
+                   MB_OK | MB_ICONERROR);
+    } catch (const std::exception&) {
+        // Nothing else is expected to escape the engine; if it does, the user is told and
+        // keeps a working program rather than losing it.
+        MessageBox(this, u"An unexpected error stopped the crawl.", u"Patchmere Crawler",
                    MB_OK | MB_ICONERROR);
     }
 }
