@@ -12,13 +12,13 @@ struct FieldSpec {
     int precision = -1; // none
 };
 
-void AppendPadded(std::u16string& out, const FieldSpec& spec, std::u16string_view sign,
+void AppendPadded(std::u16string& out, const FieldSpec& field, std::u16string_view sign,
                   std::u16string_view body) {
     const int length = static_cast<int>(sign.size() + body.size());
-    const int padding = spec.width > length ? spec.width - length : 0;
-    if (spec.leftAlign) {
+    const int padding = field.width > length ? field.width - length : 0;
+    if (field.leftAlign) {
         out.append(sign).append(body).append(padding, u' ');
-    } else if (spec.zeroPad) {
+    } else if (field.zeroPad) {
         out.append(sign).append(padding, u'0').append(body);
     } else {
         out.append(padding, u' ').append(sign).append(body);
@@ -55,19 +55,19 @@ std::u16string Format(LPCWSTR fmt, va_list args) {
             continue;
         }
         ++fmt;
-        FieldSpec spec;
+        FieldSpec field;
         for (;; ++fmt) {
             if (*fmt == u'-')
-                spec.leftAlign = true;
+                field.leftAlign = true;
             else if (*fmt == u'0')
-                spec.zeroPad = true;
+                field.zeroPad = true;
             else
                 break;
         }
-        spec.width = ReadNumber(fmt);
+        field.width = ReadNumber(fmt);
         if (*fmt == u'.') {
             ++fmt;
-            spec.precision = ReadNumber(fmt);
+            field.precision = ReadNumber(fmt);
         }
         // 'l' and 'h' change nothing: long is 32 bits here as in the program's result codes.
         while (*fmt == u'l' || *fmt == u'h')
@@ -80,33 +80,33 @@ std::u16string Format(LPCWSTR fmt, va_list args) {
         case u's': {
             const char16_t* text = va_arg(args, const char16_t*);
             std::u16string_view body = text ? text : u"(null)";
-            if (spec.precision >= 0 && body.size() > static_cast<size_t>(spec.precision))
-                body = body.substr(0, spec.precision);
-            spec.zeroPad = false;
-            AppendPadded(out, spec, u"", body);
+            if (field.precision >= 0 && body.size() > static_cast<size_t>(field.precision))
+                body = body.substr(0, field.precision);
+            field.zeroPad = false;
+            AppendPadded(out, field, u"", body);
             break;
         }
         case u'c': {
             const char16_t unit = static_cast<char16_t>(va_arg(args, int));
-            spec.zeroPad = false;
-            AppendPadded(out, spec, u"", std::u16string_view(&unit, 1));
+            field.zeroPad = false;
+            AppendPadded(out, field, u"", std::u16string_view(&unit, 1));
             break;
         }
         case u'd':
         case u'i': {
             const int32_t value = va_arg(args, int32_t);
             const uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : value;
-            AppendPadded(out, spec, value < 0 ? u"-" : u"",
-                         Digits(magnitude, 10, false, spec.precision));
+            AppendPadded(out, field, value < 0 ? u"-" : u"",
+                         Digits(magnitude, 10, false, field.precision));
             break;
         }
         case u'u':
-            AppendPadded(out, spec, u"", Digits(va_arg(args, uint32_t), 10, false, spec.precision));
+            AppendPadded(out, field, u"", Digits(va_arg(args, uint32_t), 10, false, field.precision));
             break;
         case u'x':
         case u'X':
-            AppendPadded(out, spec, u"",
-                         Digits(va_arg(args, uint32_t), 16, conversion == u'X', spec.precision));
+            AppendPadded(out, field, u"",
+                         Digits(va_arg(args, uint32_t), 16, conversion == u'X', field.precision));
             break;
         default: // "%%", and an unknown conversion stands for itself
             out += conversion;
