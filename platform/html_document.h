@@ -2,6 +2,8 @@
 // document watches its page's transfer, and the anchor collection and elements it hands out.
 #pragma once
 
+#include "platform/com_object.h"
+
 #include "platform/com_ptr.h"
 #include "platform/html_parse.h"
 #include "platform/mshtml.h"
@@ -40,7 +42,7 @@ public:
 // Registered in the page's bind context in front of the page's own observer: passes every
 // notification on to it, and tells the document what it needs of the transfer. The service may
 // hold and call it after the document is gone; the document clears the back pointer first.
-class BindForwarder final : public IBindStatusCallback {
+class BindForwarder final : public CComObject<IBindStatusCallback, IID_IBindStatusCallback> {
 public:
     BindForwarder(HtmlDocument* document, DWORD dlcontrol);
     // Takes over the caller's reference.
@@ -49,10 +51,6 @@ public:
         *&m_previous = previous;
     }
     void Detach() { m_document = nullptr; }
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override;
 
     HRESULT OnStartBinding(DWORD dwReserved, IBinding* pib) override;
     HRESULT GetPriority(LONG* pnPriority) override;
@@ -66,9 +64,8 @@ public:
     HRESULT OnObjectAvailable(REFIID riid, IUnknown* punk) override;
 
 private:
-    ~BindForwarder() = default;
+    ~BindForwarder() override = default;
 
-    ULONG m_refs = 1;
     HtmlDocument* m_document; // not owned; null once the document is gone
     DWORD m_dlcontrol;
     CComPtr<IBindStatusCallback> m_previous;
@@ -121,42 +118,34 @@ private:
 };
 
 // The anchors of a document, by position.
-class HtmlElementCollection final : public NoLateBinding<IHTMLElementCollection> {
+class HtmlElementCollection final : public CComObject<NoLateBinding<IHTMLElementCollection>,
+                                                      IID_IDispatch, IID_IHTMLElementCollection> {
 public:
     explicit HtmlElementCollection(SharedAnchors anchors) : m_anchors(std::move(anchors)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override;
 
     HRESULT get_length(LONG* p) override;
     HRESULT item(VARIANT name, VARIANT index, IDispatch** pdisp) override;
 
 private:
-    ~HtmlElementCollection() = default;
+    ~HtmlElementCollection() override = default;
 
-    ULONG m_refs = 1;
     SharedAnchors m_anchors;
 };
 
 // One anchor element, made when the collection is asked for it.
-class HtmlAnchorElement final : public NoLateBinding<IHTMLElement> {
+class HtmlAnchorElement final
+    : public CComObject<NoLateBinding<IHTMLElement>, IID_IDispatch, IID_IHTMLElement> {
 public:
     HtmlAnchorElement(SharedAnchors anchors, size_t index)
         : m_anchors(std::move(anchors)), m_index(index) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override;
-    ULONG AddRef() override { return ++m_refs; }
-    ULONG Release() override;
 
     HRESULT getAttribute(BSTR strAttributeName, LONG lFlags, VARIANT* AttributeValue) override;
     HRESULT get_innerText(BSTR* p) override;
 
 private:
-    ~HtmlAnchorElement() = default;
+    ~HtmlAnchorElement() override = default;
     const HtmlAnchor& Anchor() const { return (*m_anchors)[m_index]; }
 
-    ULONG m_refs = 1;
     SharedAnchors m_anchors;
     size_t m_index;
 };

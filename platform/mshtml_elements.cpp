@@ -13,25 +13,6 @@ bool NameEquals(BSTR name, std::u16string_view ascii) {
     return name[i] == 0 && i == ascii.size();
 }
 
-HRESULT HtmlElementCollection::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLElementCollection) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IHTMLElementCollection*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG HtmlElementCollection::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0)
-        delete this;
-    return refs;
-}
-
 HRESULT HtmlElementCollection::get_length(LONG* p) {
     if (!p)
         return E_POINTER;
@@ -56,25 +37,6 @@ HRESULT HtmlElementCollection::item(VARIANT name, VARIANT index, IDispatch** pdi
         return S_OK;
     *pdisp = new HtmlAnchorElement(m_anchors, static_cast<size_t>(position));
     return S_OK;
-}
-
-HRESULT HtmlAnchorElement::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IHTMLElement) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IHTMLElement*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG HtmlAnchorElement::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0)
-        delete this;
-    return refs;
 }
 
 // The document keeps only href, so every other attribute reads as missing (VT_NULL).

@@ -5,25 +5,6 @@
 BindForwarder::BindForwarder(HtmlDocument* document, DWORD dlcontrol)
     : m_document(document), m_dlcontrol(dlcontrol) {}
 
-HRESULT BindForwarder::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv)
-        return E_POINTER;
-    if (riid != IID_IUnknown && riid != IID_IBindStatusCallback) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IBindStatusCallback*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG BindForwarder::Release() {
-    const ULONG refs = --m_refs;
-    if (refs == 0)
-        delete this;
-    return refs;
-}
-
 HRESULT BindForwarder::OnStartBinding(DWORD dwReserved, IBinding* pib) {
     const HRESULT hr = m_previous ? m_previous->OnStartBinding(dwReserved, pib) : S_OK;
     if (m_document)

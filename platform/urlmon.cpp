@@ -1,6 +1,7 @@
 // The URL download service's entry points: URL monikers, bind contexts with their registered
 // bind-status callback, the cache entry of a URL, and service start and end.
 #include "platform/urlmon.h"
+#include "platform/com_object.h"
 
 #include "platform/text.h"
 #include "platform/urlmon_binding.h"
@@ -17,27 +18,8 @@ namespace {
 inline constexpr IID IID_BindContextImplementation = {
     0x3C7F0B52, 0x9E41, 0x4D6A, {0xB1, 0x0D, 0x5E, 0x27, 0xA8, 0x64, 0xC3, 0x19}};
 
-class BindContext final : public IBindCtx {
+class BindContext final : public CComObject<IBindCtx, IID_IBindCtx, IID_BindContextImplementation> {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IBindCtx || riid == IID_BindContextImplementation) {
-            *ppv = static_cast<IBindCtx*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
-        ULONG count = --m_cRef;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-
     static BindContext* From(IBindCtx* pbc) {
         void* implementation = nullptr;
         if (!pbc || FAILED(pbc->QueryInterface(IID_BindContextImplementation, &implementation)))
@@ -51,31 +33,11 @@ public:
 
 private:
     virtual ~BindContext() = default;
-    ULONG m_cRef = 1;
 };
 
-class UrlMoniker final : public IMoniker {
+class UrlMoniker final : public CComObject<IMoniker, IID_IMoniker> {
 public:
     explicit UrlMoniker(std::u16string url) : m_url(std::move(url)) {}
-
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IMoniker) {
-            *ppv = static_cast<IMoniker*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
-        ULONG count = --m_cRef;
-        if (count == 0)
-            delete this;
-        return count;
-    }
 
     HRESULT BindToStorage(IBindCtx* pbc, IMoniker*, REFIID, void** ppvObj) override {
         if (!ppvObj)
@@ -118,7 +80,6 @@ public:
 
 private:
     virtual ~UrlMoniker() = default;
-    ULONG m_cRef = 1;
     std::u16string m_url;
 };
 
