@@ -5,9 +5,11 @@
 #include "platform/text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -80,13 +82,16 @@ std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
         unsigned n = pool.Take();
         std::u16string decorated = DecoratedFileName(name, n, maxNameUnits, kMaxNameBytes);
         std::string path = m_folder + "/" + ToUtf8(decorated);
-        int fd =
-            decorated.empty()
-                ? -1
-                : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd >= 0) {
+        UniqueFd file;
+        if (!decorated.empty()) {
+            file = ReuseSpare(path);
+            if (!file.IsOpen() && errno != EEXIST)
+                file = UniqueFd(::open(path.c_str(),
+                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        }
+        if (file.IsOpen()) {
             m_entries[std::u16string(url)].push_back(Entry{path, name, n});
-            return CacheFile{path, FromUtf8(path), UniqueFd(fd)};
+            return CacheFile{path, FromUtf8(path), std::move(file)};
         }
         if (decorated.empty() || errno != EEXIST) {
             pool.Give(n);
@@ -96,6 +101,48 @@ std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
         }
     }
     return std::nullopt;
+}
+
+UniqueFd UrlCache::ReuseSpare(const std::string& path) {
+    errno = 0;
+    while (!m_spares.empty()) {
+        std::string spare = std::move(m_spares.back());
+        m_spares.pop_back();
+        if (::renameat2(AT_FDCWD, spare.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST) {
+                m_spares.push_back(std::move(spare));
+                return UniqueFd();
+            }
+            ::unlink(spare.c_str());
+            continue;
+        }
+        UniqueFd file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+        struct stat status;
+        // Emptied only when it is still nobody else's file.
+        if (file.IsOpen() && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+            status.st_nlink == 1 && ::ftruncate(file.get(), 0) == 0)
+            return file;
+        file = UniqueFd();
+        ::unlink(path.c_str());
+    }
+    errno = 0;
+    return UniqueFd();
+}
+
+bool UrlCache::Remove(const std::string& path) {
+    // A file that is also linked elsewhere (a stored tone) is never kept: reusing it would
+    // overwrite the other name's content.
+    struct stat status;
+    if (m_spares.size() < kMaxSpares && ::lstat(path.c_str(), &status) == 0 &&
+        S_ISREG(status.st_mode) && status.st_nlink == 1) {
+        std::string spare =
+            m_folder + "/" + std::string(kSparePrefix) + std::to_string(m_nextSpare++);
+        if (::rename(path.c_str(), spare.c_str()) == 0) {
+            m_spares.push_back(std::move(spare));
+            return true;
+        }
+    }
+    return ::unlink(path.c_str()) == 0;
 }
 
 void UrlCache::Forget(const Entry& entry) {
@@ -114,7 +161,7 @@ void UrlCache::Discard(std::u16string_view url, const std::string& path) {
     std::vector<Entry>& entries = found->second;
     for (auto entry = entries.begin(); entry != entries.end(); ++entry) {
         if (entry->path == path) {
-            ::unlink(entry->path.c_str());
+            Remove(entry->path);
             Forget(*entry);
             entries.erase(entry);
             break;
@@ -130,7 +177,7 @@ bool UrlCache::DeleteEntry(std::u16string_view url) {
         return false;
     bool removed = false;
     for (const Entry& entry : found->second) {
-        if (::unlink(entry.path.c_str()) == 0)
+        if (Remove(entry.path))
             removed = true;
         Forget(entry);
     }

@@ -19,6 +19,10 @@ namespace cache {
 inline constexpr size_t kMaxPathUnits = 259;
 inline constexpr size_t kMaxNameBytes = 255;
 
+// Files of removed entries wait under this prefix to be reused by the next download. Every
+// entry's name carries "[N]", a spare's never does, so the two cannot meet.
+inline constexpr std::string_view kSparePrefix = ".spare-";
+
 // A cache file just created for a download, open for writing.
 struct CacheFile {
     std::string path;      // as the file system takes it (UTF-8)
@@ -68,11 +72,22 @@ private:
     };
 
     void Forget(const Entry& entry);
+    // Removes an entry's file from view: kept as a spare when nothing else links to it.
+    bool Remove(const std::string& path);
+    // A spare file renamed to path, emptied and open for writing; nothing when there is no
+    // spare or path is taken (errno EEXIST then).
+    UniqueFd ReuseSpare(const std::string& path);
 
     std::string m_folder;
     size_t m_folderUnits;
     std::map<std::u16string, std::vector<Entry>, std::less<>> m_entries; // by URL
     std::map<std::u16string, NumberPool, std::less<>> m_numbers;         // by name
+    // Reusing files instead of deleting and creating them spares the file system the cost of
+    // freeing and allocating an inode per download, which grows with the number of recently
+    // freed ones on some file systems.
+    static constexpr size_t kMaxSpares = 8;
+    std::vector<std::string> m_spares;
+    unsigned m_nextSpare = 1;
 };
 
 } // namespace cache

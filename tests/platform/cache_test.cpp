@@ -1,0 +1,97 @@
+// The private cache on its own: removed entries' files are reused for later downloads, but
+// never a file that is also linked elsewhere, and reuse never changes the names handed out.
+#include "platform/cache.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_ino;
+}
+
+cache::CacheFile Create(cache::UrlCache& cache, std::u16string_view url, std::u16string_view name,
+                        std::string_view content) {
+    std::optional<cache::CacheFile> file = cache.CreateFile(url, name);
+    EXPECT_TRUE(file.has_value());
+    if (!file)
+        return {};
+    EXPECT_TRUE(file->file.WriteAll(content.data(), content.size()));
+    EXPECT_TRUE(file->file.Close());
+    return std::move(*file);
+}
+
+TEST(UrlCache, ARemovedFileComesBackEmptyUnderTheNextDownloadsName) {
+    std::unique_ptr<cache::UrlCache> cache = cache::UrlCache::Create();
+    ASSERT_TRUE(cache);
+    cache::CacheFile page = Create(*cache, u"http://h/1.html", u"1.html", "a long page body");
+    const ino_t inode = Inode(page.path);
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/1.html"));
+    EXPECT_FALSE(fs::exists(page.path));
+
+    cache::CacheFile tone = Create(*cache, u"http://h/t.l6t", u"t.l6t", "abc");
+    EXPECT_EQ(tone.path, cache->Folder() + "/t[1].l6t");
+    EXPECT_EQ(Inode(tone.path), inode); // the same file, not a new one
+    EXPECT_EQ(ReadFile(tone.path), "abc");
+
+    // The same name again still gets the next number, and a freed number is taken first.
+    EXPECT_EQ(Create(*cache, u"http://h/u", u"t.l6t", "x").path, cache->Folder() + "/t[2].l6t");
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/t.l6t"));
+    EXPECT_EQ(Create(*cache, u"http://h/v", u"t.l6t", "y").path, cache->Folder() + "/t[1].l6t");
+}
+
+TEST(UrlCache, AFileLinkedElsewhereIsNeverReused) {
+    std::unique_ptr<cache::UrlCache> cache = cache::UrlCache::Create();
+    ASSERT_TRUE(cache);
+    const std::string stored = cache->Folder() + "-stored.l6t";
+    cache::CacheFile tone = Create(*cache, u"http://h/t.l6t", u"t.l6t", "the stored tone");
+    ASSERT_EQ(::link(tone.path.c_str(), stored.c_str()), 0);
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/t.l6t"));
+
+    cache::CacheFile next = Create(*cache, u"http://h/n.l6t", u"n.l6t", "next");
+    EXPECT_NE(Inode(next.path), Inode(stored));
+    EXPECT_EQ(ReadFile(stored), "the stored tone");
+    ::unlink(stored.c_str());
+}
+
+TEST(UrlCache, SparesNeverCollectBeyondAFewAndGoWithTheFolder) {
+    std::string folder;
+    {
+        std::unique_ptr<cache::UrlCache> cache = cache::UrlCache::Create();
+        ASSERT_TRUE(cache);
+        folder = cache->Folder();
+        for (int i = 0; i < 50; ++i) {
+            std::u16string url = u"http://h/" + FromUtf8(std::to_string(i));
+            Create(*cache, url, u"p.html", "page");
+        }
+        for (int i = 0; i < 50; ++i)
+            cache->DeleteEntry(u"http://h/" + FromUtf8(std::to_string(i)));
+        size_t left = 0;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+            EXPECT_TRUE(entry.path().filename().string().starts_with(cache::kSparePrefix));
+            ++left;
+        }
+        EXPECT_LE(left, 8u);
+    }
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+} // namespace
