@@ -126,7 +126,7 @@ void CProgressDialog::SetBoxText(std::u16string& held, CBox& box, LPCWSTR text) 
     if (held == value)
         return;
     held = value;
-    Changed(box);
+    box.bChanged = true;
 }
 
 void CProgressDialog::AppendLog(LPCWSTR text) {
@@ -139,7 +139,7 @@ void CProgressDialog::AppendLog(LPCWSTR text) {
         m_szLog += u"\r\n";
     if (text)
         m_szLog += text;
-    Changed(m_logBox);
+    m_logBox.bChanged = true;
     UpdateTotals(false);
 }
 
@@ -147,7 +147,7 @@ void CProgressDialog::ClearLog() {
     if (!m_szLog.empty()) {
         m_szLog.clear();
         m_nLogHandedOver = std::u16string::npos;
-        Changed(m_logBox);
+        m_logBox.bChanged = true;
     }
     UpdateTotals(false);
 }
@@ -156,11 +156,13 @@ void CProgressDialog::SetProgress(ULONG max, ULONG pos) {
     if (max != m_nProgressMax || pos != m_nProgressPos) {
         m_nProgressMax = max;
         m_nProgressPos = pos;
-        Changed(m_barBox);
+        m_barBox.bChanged = true;
     }
     UpdateTotals(false);
 }
 
+// Every operation ends here, so each change is shown at once unless the window was
+// repainted less than a frame ago; then the first operation after the frame shows it.
 void CProgressDialog::UpdateTotals(bool countOne) {
     if (countOne)
         ++m_nNewFiles;
@@ -187,10 +189,7 @@ void CProgressDialog::UpdateTotals(bool countOne) {
 }
 
 void CProgressDialog::FlushRepaints() {
-    for (CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
-        if (box->bChanged)
-            Paint(*box);
-    }
+    Repaint();
 }
 
 std::u16string CProgressDialog::GetPageStatusText() const {
@@ -212,26 +211,25 @@ ULONG CProgressDialog::GetProgressPos() const {
     return m_nProgressPos;
 }
 
-void CProgressDialog::Changed(CBox& box) {
-    box.bChanged = true;
-    if (!box.bPainted || GetTickCount() - box.dwLastPaint >= kFrameMs)
-        Paint(box);
-}
-
 void CProgressDialog::RepaintDeferred() {
-    const uint32_t now = GetTickCount();
-    for (CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
-        if (box->bChanged && now - box->dwLastPaint >= kFrameMs)
-            Paint(*box);
-    }
+    if (!m_bPainted || GetTickCount() - m_dwLastPaint >= kFrameMs)
+        Repaint();
 }
 
-void CProgressDialog::Paint(CBox& box) {
-    HandOver(box);
-    box.pControl->Update();
-    box.bChanged = false;
-    box.bPainted = true;
-    box.dwLastPaint = GetTickCount();
+void CProgressDialog::Repaint() {
+    bool bAny = false;
+    for (CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
+        if (box->bChanged) {
+            HandOver(*box);
+            box->bChanged = false;
+            bAny = true;
+        }
+    }
+    if (!bAny)
+        return;
+    Update();
+    m_bPainted = true;
+    m_dwLastPaint = GetTickCount();
 }
 
 // Gives a box's state to its native control, which shows it from the beginning.

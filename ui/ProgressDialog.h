@@ -42,14 +42,12 @@ public:
     int m_nNewFiles = 0;
 
 private:
-    // One box of the window: its control and when the screen last got its state. A change
-    // within a frame of the last repaint waits for the next operation that finds the frame
-    // over (or FlushRepaints).
+    // One box of the window and whether the screen still lacks its latest state. Changes
+    // reach the screen together, at most once a frame: the whole window is brought up to
+    // date in one pass, which costs hardly more than bringing one box up to date.
     struct CBox {
         wxWindow* pControl = nullptr;
         bool bChanged = false;
-        bool bPainted = false;
-        uint32_t dwLastPaint = 0;
     };
     static constexpr uint32_t kFrameMs = 16;
     // The log box shows its beginning: the lines it can show, and a bound on what is kept.
@@ -57,10 +55,9 @@ private:
     static constexpr size_t kMaxLogUnits = 1024 * 1024;
 
     void CreateControls();
-    void Changed(CBox& box);
     void SetBoxText(std::u16string& held, CBox& box, LPCWSTR text);
     void RepaintDeferred();
-    void Paint(CBox& box);
+    void Repaint();
     void HandOver(CBox& box);
 
     void OnBnClickedCancel(wxCommandEvent& event);
@@ -88,4 +85,6 @@ private:
     CBox m_toneBox;
     CBox m_barBox;
     CBox m_logBox;
+    bool m_bPainted = false;
+    uint32_t m_dwLastPaint = 0;
 };
