@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config clang-format
   libwxgtk3.2-dev libcurl4-openssl-dev libgumbo-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
-  xvfb xauth xdotool x11-apps imagemagick bc curl wget
+  xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget
 )
 
 missing=()
