@@ -57,6 +57,39 @@ std::optional<std::string> GetUrl(CURLU* url) {
     return std::string(text);
 }
 
+// A reference that the parser would take over unchanged after the base's origin: one
+// leading slash, no dot segments, no fragment, nothing but plain address characters, and a
+// query (if any) that is not empty.
+bool IsPlainAbsolutePath(std::string_view clean) {
+    if (clean.empty() || clean.front() != '/' || (clean.size() > 1 && clean[1] == '/'))
+        return false;
+    const size_t query = clean.find('?');
+    const std::string_view path = clean.substr(0, query);
+    if (path.find("/.") != std::string_view::npos)
+        return false;
+    if (query != std::string_view::npos && query + 1 == clean.size())
+        return false;
+    for (const char c : clean) {
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            std::string_view("-._~!$&'()*+,;=:@/%?").find(c) != std::string_view::npos;
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+// The origin of a plain http or https address as the parser writes it; empty otherwise.
+std::string PlainOrigin(const std::string& written) {
+    if (!written.starts_with("http://") && !written.starts_with("https://"))
+        return {};
+    const size_t end = written.find_first_of("/?#", written.find("://") + 3);
+    if (end == std::string::npos || written[end] != '/')
+        return {};
+    std::string origin = written.substr(0, end);
+    return origin.find('@') == std::string::npos ? origin : std::string();
+}
+
 } // namespace
 
 UrlResolver::UrlResolver(std::string_view base) : m_base(curl_url()) {
@@ -64,6 +97,10 @@ UrlResolver::UrlResolver(std::string_view base) : m_base(curl_url()) {
     if (m_base && curl_url_set(m_base.get(), CURLUPART_URL, text.c_str(),
                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
         m_base.reset();
+    if (m_base) {
+        if (auto written = GetUrl(m_base.get()))
+            m_origin = PlainOrigin(*written);
+    }
 }
 
 std::optional<std::string> UrlResolver::Resolve(std::string_view reference) const {
@@ -78,6 +115,8 @@ std::optional<std::string> UrlResolver::Resolve(std::string_view reference) cons
             *document = document->substr(0, document->find('#')) + clean;
         return document;
     }
+    if (!m_origin.empty() && IsPlainAbsolutePath(clean))
+        return m_origin + clean;
     const std::unique_ptr<CURLU, Deleter> url(curl_url_dup(m_base.get()));
     if (!url || curl_url_set(url.get(), CURLUPART_URL, clean.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
                     CURLUE_OK)

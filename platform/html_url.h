@@ -24,6 +24,10 @@ private:
         void operator()(CURLU* url) const { curl_url_cleanup(url); }
     };
     std::unique_ptr<CURLU, Deleter> m_base;
+    // "scheme://host:port" as the parser writes the base, when it is a plain web address:
+    // a plain absolute path is joined to it directly, which is what the parser would do but
+    // at a small part of the cost (a library page holds many such links).
+    std::string m_origin;
 };
 
 inline std::optional<std::string> ResolveUrl(std::string_view base, std::string_view reference) {

@@ -93,6 +93,10 @@ std::string ToUtf8(std::u16string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t unit = text[i];
+        if (unit < 0x80) { // paths and addresses are mostly ASCII
+            out += static_cast<char>(unit);
+            continue;
+        }
         if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
             unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
@@ -109,6 +113,10 @@ std::u16string FromUtf8(std::string_view text) {
     out.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            out += static_cast<char16_t>(text[pos++]);
+            continue;
+        }
         char32_t cp = 0;
         if (utf8::DecodeOne(text, pos, &cp)) {
             utf8::AppendUtf16(out, cp);
