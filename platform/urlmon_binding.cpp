@@ -23,10 +23,7 @@ constexpr long kReceiveBufferBytes = 64 * 1024;
 // HTTP's own default for a body that does not say what it is.
 constexpr char16_t kUnknownMediaType[] = u"application/octet-stream";
 
-struct CurlUrlDeleter {
-    void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+using CurlUrl = std::unique_ptr<CURLU, Binding::CurlUrlDeleter>;
 
 struct CurlStringDeleter {
     void operator()(char* text) const { curl_free(text); }
@@ -140,7 +137,6 @@ void Binding::Start(UrlService& service) {
         Finish(INET_E_INVALID_URL);
         return;
     }
-    std::string normalized = UrlPart(parsed.get(), CURLUPART_URL);
     std::u16string host = FromUtf8(UrlPart(parsed.get(), CURLUPART_HOST));
 
     m_easy = curl_easy_init();
@@ -149,7 +145,9 @@ void Binding::Start(UrlService& service) {
         return;
     }
     static const std::string userAgent = UserAgent();
-    curl_easy_setopt(m_easy, CURLOPT_URL, normalized.c_str());
+    // The address goes to libcurl as parsed here, so it is not written out and parsed again.
+    m_pUrl = std::move(parsed);
+    curl_easy_setopt(m_easy, CURLOPT_CURLU, m_pUrl.get());
     // Only the web: a hostile page must not make the program read a local file or speak
     // any other protocol, neither directly nor through a redirect.
     curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,10 @@ class UrlService;
 
 class Binding final : public IBinding, public IBindingHttpInfo {
 public:
+    struct CurlUrlDeleter {
+        void operator()(CURLU* url) const { curl_url_cleanup(url); }
+    };
+
     Binding(std::u16string url, IBindStatusCallback* callback);
 
     // IUnknown
@@ -85,7 +90,8 @@ private:
     std::u16string m_finalUrl;
     std::u16string m_contentType;
 
-    CURL* m_easy = nullptr; // owned while the transfer runs
+    std::unique_ptr<CURLU, CurlUrlDeleter> m_pUrl; // the address asked for; outlives m_easy
+    CURL* m_easy = nullptr;                        // owned while the transfer runs
     char m_szCurlError[CURL_ERROR_SIZE] = {};
     bool m_bRequestSent = false;
 
