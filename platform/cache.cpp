@@ -131,10 +131,11 @@ UniqueFd UrlCache::ReuseSpare(const std::string& path) {
 
 bool UrlCache::Remove(const std::string& path) {
     // A file that is also linked elsewhere (a stored tone) is never kept: reusing it would
-    // overwrite the other name's content.
+    // overwrite the other name's content. A large one is not kept either, so that a spare
+    // never holds much disk space.
     struct stat status;
     if (m_spares.size() < kMaxSpares && ::lstat(path.c_str(), &status) == 0 &&
-        S_ISREG(status.st_mode) && status.st_nlink == 1) {
+        S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_size <= kMaxSpareBytes) {
         std::string spare =
             m_folder + "/" + std::string(kSparePrefix) + std::to_string(m_nextSpare++);
         if (::rename(path.c_str(), spare.c_str()) == 0) {

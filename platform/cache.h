@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace cache {
@@ -86,6 +87,7 @@ private:
     // freeing and allocating an inode per download, which grows with the number of recently
     // freed ones on some file systems.
     static constexpr size_t kMaxSpares = 8;
+    static constexpr off_t kMaxSpareBytes = 1024 * 1024;
     std::vector<std::string> m_spares;
     unsigned m_nextSpare = 1;
 };

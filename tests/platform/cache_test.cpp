@@ -10,6 +10,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -70,6 +71,20 @@ TEST(UrlCache, AFileLinkedElsewhereIsNeverReused) {
     EXPECT_NE(Inode(next.path), Inode(stored));
     EXPECT_EQ(ReadFile(stored), "the stored tone");
     ::unlink(stored.c_str());
+}
+
+TEST(UrlCache, ALargeFileIsNotKeptForReuse) {
+    std::unique_ptr<cache::UrlCache> cache = cache::UrlCache::Create();
+    ASSERT_TRUE(cache);
+    Create(*cache, u"http://h/big", u"big.l6t", std::string(2 * 1024 * 1024, 'b'));
+    Create(*cache, u"http://h/small", u"small.l6t", "small");
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/big"));
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/small"));
+    std::vector<std::string> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(cache->Folder()))
+        left.push_back(entry.path().filename().string());
+    ASSERT_EQ(left.size(), 1u) << "only the small file waits for reuse";
+    EXPECT_EQ(fs::file_size(cache->Folder() + "/" + left[0]), 5u);
 }
 
 TEST(UrlCache, SparesNeverCollectBeyondAFewAndGoWithTheFolder) {
