@@ -59,9 +59,11 @@ std::optional<std::string> GetUrl(CURLU* url) {
 
 // A reference that the parser would take over unchanged after the base's origin: one
 // leading slash, no dot segments, no fragment, nothing but plain address characters, and a
-// query (if any) that is not empty.
+// query (if any) that is not empty. Unusually long ones are left to the parser and its limits.
 bool IsPlainAbsolutePath(std::string_view clean) {
-    if (clean.empty() || clean.front() != '/' || (clean.size() > 1 && clean[1] == '/'))
+    constexpr size_t kMaxPlainLength = 4096;
+    if (clean.empty() || clean.size() > kMaxPlainLength || clean.front() != '/' ||
+        (clean.size() > 1 && clean[1] == '/'))
         return false;
     const size_t query = clean.find('?');
     const std::string_view path = clean.substr(0, query);
