@@ -5,6 +5,7 @@
 #include "platform/mshtml.h"
 #include "platform/pump.h"
 #include "platform/text.h"
+#include "tests/support/PumpUntil.h"
 #include "tests/support/TestServer.h"
 
 #include <gtest/gtest.h>
@@ -99,23 +100,6 @@ private:
     virtual ~PageObserver() = default;
     ULONG m_refs = 1;
 };
-
-// Pumps until done() holds; false when the cap is reached first (a fault, not a wait).
-bool PumpUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        MSG msg;
-        if (PeekMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessage(&msg);
-        } else {
-            Sleep(1);
-        }
-    }
-    return true;
-}
 
 std::string ReadyState(IHTMLDocument2* document) {
     CBstr state;

@@ -1,12 +1,12 @@
-// A bind-status callback that records what the download service tells it, and a pump loop
-// with a safety cap, for the download service's tests.
+// A bind-status callback that records what the download service tells it, for the download
+// service's tests.
 #pragma once
 
-#include "platform/pump.h"
+#include "platform/com_object.h"
 #include "platform/text.h"
 #include "platform/urlmon.h"
+#include "tests/support/PumpUntil.h"
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,10 +24,7 @@ struct Notification {
     bool outsideDispatch = false;
 };
 
-// Set by PumpUntil around DispatchMessage: notifications must arrive only there.
-inline bool g_bDispatching = false;
-
-class Recorder : public IBindStatusCallback {
+class Recorder : public CComObject<IBindStatusCallback, IID_IBindStatusCallback> {
 public:
     std::vector<Notification> events;
     IBinding* binding = nullptr;
@@ -60,22 +57,6 @@ public:
         return Release();
     }
 
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
-            *ppv = static_cast<IBindStatusCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++m_cRef; }
-    ULONG Release() override {
-        ULONG count = --m_cRef;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     HRESULT OnStartBinding(DWORD, IBinding* pib) override {
         pib->AddRef();
         if (binding)
@@ -111,7 +92,7 @@ public:
     HRESULT OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
 private:
-    virtual ~Recorder() {
+    ~Recorder() override {
         if (binding)
             binding->Release();
     }
@@ -122,28 +103,7 @@ private:
             onEvent(*this, events.back());
         return S_OK;
     }
-    ULONG m_cRef = 1;
 };
-
-// Pumps until done() holds; false when the cap is reached first (a fault, not a wait).
-inline bool PumpUntil(const std::function<bool()>& done,
-                      std::chrono::seconds cap = std::chrono::seconds(60)) {
-    auto deadline = std::chrono::steady_clock::now() + cap;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        MSG msg;
-        if (PeekMessage(&msg)) {
-            TranslateMessage(&msg);
-            g_bDispatching = true;
-            DispatchMessage(&msg);
-            g_bDispatching = false;
-        } else {
-            Sleep(1);
-        }
-    }
-    return true;
-}
 
 // Binds url with a fresh recorder; the caller owns the returned reference.
 inline Recorder* StartDownload(const std::u16string& url, HRESULT* bindResult = nullptr) {
