@@ -4,12 +4,12 @@
 #include "platform/wx/wxtext.h"
 #include "res/layouts.h"
 #include "ui/DialogUnits.h"
+#include "ui/TextBox.h"
 
 #include <wx/button.h>
 #include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
-#include <wx/textctrl.h>
 
 #include <algorithm>
 #include <climits>
@@ -63,6 +63,9 @@ CProgressDialog::CProgressDialog(wxWindow* pParent)
     : wxDialog(pParent, IDD_PROGRESS, ToWx(L::kCaption), wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
     SetDialogClientSize(this, L::kDialog);
+    // The theme draws the window's own background; the default first offers it to the
+    // program, which builds a drawing context for every repaint only to decline.
+    SetBackgroundStyle(wxBG_STYLE_SYSTEM);
     CreateControls();
     // Placed at the owner's client origin (a hidden owner knows only its own position).
     if (pParent) {
@@ -85,20 +88,16 @@ CProgressDialog::~CProgressDialog() = default;
 
 // The controls in tab order.
 void CProgressDialog::CreateControls() {
-    const long statusStyle = wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxTE_NO_VSCROLL;
     new wxButton(this, wxID_CANCEL, ToWx(L::kCancel), DialogPoint(this, L::kCancelRect),
                  DialogSize(this, L::kCancelRect));
     m_progressBar = new wxGauge(this, IDC_PROGRESS_BAR, 100, DialogPoint(this, L::kBarRect),
                                 DialogSize(this, L::kBarRect));
-    m_pageStatus =
-        new wxTextCtrl(this, IDC_PAGE_STATUS, wxEmptyString, DialogPoint(this, L::kPageStatusRect),
-                       DialogSize(this, L::kPageStatusRect), statusStyle);
-    m_toneStatus =
-        new wxTextCtrl(this, IDC_TONE_STATUS, wxEmptyString, DialogPoint(this, L::kToneStatusRect),
-                       DialogSize(this, L::kToneStatusRect), statusStyle);
-    m_log = new wxTextCtrl(this, IDC_LOG, wxEmptyString, DialogPoint(this, L::kLogRect),
-                           DialogSize(this, L::kLogRect),
-                           wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    m_pageStatus = new CTextBox(this, IDC_PAGE_STATUS, DialogPoint(this, L::kPageStatusRect),
+                                DialogSize(this, L::kPageStatusRect));
+    m_toneStatus = new CTextBox(this, IDC_TONE_STATUS, DialogPoint(this, L::kToneStatusRect),
+                                DialogSize(this, L::kToneStatusRect));
+    m_log =
+        new CTextBox(this, IDC_LOG, DialogPoint(this, L::kLogRect), DialogSize(this, L::kLogRect));
     m_totals =
         new wxStaticText(this, IDC_TOTALS, wxEmptyString, DialogPoint(this, L::kTotalsRect),
                          DialogSize(this, L::kTotalsRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
@@ -232,13 +231,13 @@ void CProgressDialog::Repaint() {
     m_dwLastPaint = GetTickCount();
 }
 
-// Gives a box's state to its native control, which shows it from the beginning.
+// Gives a box's state to its control, which shows it from the beginning.
 void CProgressDialog::HandOver(CBox& box) {
     if (&box == &m_barBox) {
         ShowOnBar(m_progressBar, m_nProgressMax, m_nProgressPos);
         return;
     }
-    wxTextCtrl* control = static_cast<wxTextCtrl*>(box.pControl);
+    CTextBox* control = static_cast<CTextBox*>(box.pControl);
     if (&box == &m_logBox) {
         // The control gets the lines it can show; the log only grows at its end, so an
         // unchanged length means unchanged text.
@@ -250,13 +249,11 @@ void CProgressDialog::HandOver(CBox& box) {
         if (length == m_nLogHandedOver)
             return;
         m_nLogHandedOver = length;
-        control->ChangeValue(ToWx(std::u16string_view(m_szLog).substr(0, length)));
-        control->ShowPosition(0);
+        control->SetText(std::u16string_view(m_szLog).substr(0, length));
         return;
     }
     const std::u16string& text = &box == &m_pageBox ? m_szPageStatus : m_szToneStatus;
-    control->ChangeValue(ToWx(text));
-    control->ShowPosition(0);
+    control->SetText(text);
 }
 
 // Cancel asks the crawl to stop; the window stays open while the crawl unwinds.

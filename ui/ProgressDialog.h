@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-class wxTextCtrl;
+class CTextBox;
 class wxGauge;
 class wxStaticText;
 
@@ -75,10 +75,10 @@ private:
     ULONG m_nProgressMax = 0;
     ULONG m_nProgressPos = 0;
 
-    wxTextCtrl* m_pageStatus = nullptr;
-    wxTextCtrl* m_toneStatus = nullptr;
+    CTextBox* m_pageStatus = nullptr;
+    CTextBox* m_toneStatus = nullptr;
     wxGauge* m_progressBar = nullptr;
-    wxTextCtrl* m_log = nullptr;
+    CTextBox* m_log = nullptr;
     wxStaticText* m_totals = nullptr;
 
     CBox m_pageBox;

@@ -1,12 +1,13 @@
 // The progress window: what it holds after each operation, the totals line under a clock
 // the test owns, repaints within a frame, and Cancel.
+#include "platform/wx/wxtext.h"
 #include "tests/support/GuiTest.h"
 #include "ui/ProgressDialog.h"
+#include "ui/TextBox.h"
 
 #include <wx/button.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
-#include <wx/textctrl.h>
 
 namespace {
 constexpr int64_t kSecond = 10'000'000;
@@ -27,7 +28,7 @@ protected:
         GuiTest::TearDown();
     }
     wxString Native(int id) const {
-        return static_cast<wxTextCtrl*>(m_progress->FindWindow(id))->GetValue();
+        return ToWx(static_cast<CTextBox*>(m_progress->FindWindow(id))->GetText());
     }
 
     int64_t m_fileTime = kStart;

@@ -1,0 +1,187 @@
+// The program's own read-only text box: its lines, scrolling within them, selecting with the
+// mouse and the keys, copying, and keys it leaves to the window.
+#include "tests/support/GuiTest.h"
+#include "tests/support/PumpUntil.h"
+#include "ui/TextBox.h"
+
+#include <wx/clipbrd.h>
+#include <wx/dataobj.h>
+
+namespace {
+
+class TextBoxTest : public GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        m_owner = std::make_unique<wxDialog>(nullptr, wxID_ANY, "owner", wxDefaultPosition,
+                                             wxSize(400, 300));
+        new wxWindow(m_owner.get(), wxID_ANY, wxPoint(0, 250)); // a lone child would fill it
+        const int lineHeight = m_owner->GetCharHeight();
+        m_box =
+            new CTextBox(m_owner.get(), 1008, wxPoint(10, 10), wxSize(300, 3 * lineHeight + 12));
+        m_lineHeight = std::max(1, m_box->GetCharHeight());
+        m_owner->Show(); // the mouse is captured only by a window on screen
+    }
+    void TearDown() override {
+        m_owner.reset();
+        GuiTest::TearDown();
+    }
+
+    // Sends a key as the toolkit would; true when the box used it.
+    bool Press(int keyCode, bool control = false, bool shift = false) {
+        wxKeyEvent event(wxEVT_KEY_DOWN);
+        event.m_keyCode = keyCode;
+        event.SetControlDown(control);
+        event.SetShiftDown(shift);
+        event.SetEventObject(m_box);
+        m_box->ProcessWindowEvent(event);
+        return !event.GetSkipped();
+    }
+    void Mouse(wxEventType type, wxPoint point, bool shift = false) {
+        wxMouseEvent event(type);
+        event.SetPosition(point);
+        event.m_leftDown = type == wxEVT_LEFT_DOWN || type == wxEVT_MOTION;
+        event.SetShiftDown(shift);
+        event.SetEventObject(m_box);
+        m_box->ProcessWindowEvent(event);
+    }
+    // A point in the middle of a line's height, x pixels into the box.
+    wxPoint At(int line, int x) const {
+        return wxPoint(x, 2 + line * m_lineHeight + m_lineHeight / 2);
+    }
+
+    std::unique_ptr<wxDialog> m_owner;
+    CTextBox* m_box = nullptr;
+    int m_lineHeight = 1;
+};
+
+} // namespace
+
+TEST_F(TextBoxTest, ScrollsOnlyWithinItsLines) {
+    m_box->SetText(u"l0\r\nl1\r\nl2\r\nl3\r\nl4\r\nl5\r\nl6\r\nl7\r\nl8\r\nl9");
+    ASSERT_EQ(m_box->GetLineCount(), 10);
+    const int visible = m_box->GetVisibleLines();
+    ASSERT_GE(visible, 1);
+    ASSERT_LT(visible, 10) << "the test needs lines that do not fit";
+
+    EXPECT_TRUE(Press(WXK_UP));
+    EXPECT_EQ(m_box->GetFirstLine(), 0) << "nothing above the first line";
+    Press(WXK_DOWN);
+    EXPECT_EQ(m_box->GetFirstLine(), 1);
+    Press(WXK_PAGEDOWN);
+    EXPECT_EQ(m_box->GetFirstLine(), std::min(1 + visible, 10 - visible));
+    for (int i = 0; i < 20; ++i)
+        Press(WXK_DOWN);
+    EXPECT_EQ(m_box->GetFirstLine(), 10 - visible) << "the last line stops at the bottom";
+    Press(WXK_HOME, true);
+    EXPECT_EQ(m_box->GetFirstLine(), 0);
+    Press(WXK_END, true);
+    EXPECT_EQ(m_box->GetFirstLine(), 10 - visible);
+    Press(WXK_RIGHT);
+    EXPECT_EQ(m_box->GetScrollX(), 0) << "short lines leave nothing to the right";
+
+    m_box->SetText(u"new");
+    EXPECT_EQ(m_box->GetFirstLine(), 0) << "a new text shows from its beginning";
+    EXPECT_EQ(m_box->GetLineCount(), 1);
+    Press(WXK_DOWN);
+    EXPECT_EQ(m_box->GetFirstLine(), 0);
+
+    m_box->SetText(std::u16string(400, u'w'));
+    Press(WXK_END);
+    const int farRight = m_box->GetScrollX();
+    EXPECT_GT(farRight, 0) << "a long line scrolls to its end";
+    Press(WXK_RIGHT);
+    EXPECT_EQ(m_box->GetScrollX(), farRight) << "and no further";
+    Press(WXK_HOME);
+    EXPECT_EQ(m_box->GetScrollX(), 0);
+
+    m_box->SetText(u"");
+    EXPECT_EQ(m_box->GetLineCount(), 1) << "an empty box still has its one empty line";
+    Press(WXK_PAGEDOWN);
+    Press(WXK_END);
+    EXPECT_EQ(m_box->GetFirstLine(), 0);
+}
+
+TEST_F(TextBoxTest, MouseAndKeysSelect) {
+    m_box->SetText(u"ab\r\ncd\r\nef");
+    Mouse(wxEVT_LEFT_DOWN, At(0, 0));
+    EXPECT_EQ(m_box->GetSelectedText(), u"") << "a click selects nothing";
+    Mouse(wxEVT_MOTION, At(1, 1000));
+    EXPECT_EQ(m_box->GetSelectedText(), u"ab\r\ncd") << "a drag selects across the line end";
+    Mouse(wxEVT_LEFT_UP, At(1, 1000));
+    EXPECT_FALSE(m_box->HasCapture());
+
+    Mouse(wxEVT_LEFT_DOWN, At(2, 1000), true);
+    EXPECT_EQ(m_box->GetSelectedText(), u"ab\r\ncd\r\nef") << "Shift+click extends";
+    Mouse(wxEVT_LEFT_UP, At(2, 1000));
+
+    Mouse(wxEVT_LEFT_DOWN, At(-3, 1000));
+    Mouse(wxEVT_LEFT_UP, At(-3, 1000));
+    Mouse(wxEVT_LEFT_DCLICK, At(1, 1));
+    EXPECT_EQ(m_box->GetSelectedText(), u"cd") << "a double click selects the line";
+
+    EXPECT_TRUE(Press('A', true));
+    EXPECT_EQ(m_box->GetSelectedText(), u"ab\r\ncd\r\nef");
+    m_box->SetText(u"other");
+    EXPECT_EQ(m_box->GetSelectedText(), u"") << "a new text drops the selection";
+
+    m_box->SetSelection(99, 1);
+    EXPECT_EQ(m_box->GetSelectedText(), u"ther") << "offsets past the end stop at it";
+}
+
+TEST_F(TextBoxTest, NeverSplitsACharacterOutsideTheBasicPlane) {
+    const std::u16string text = u"a\U0001F600b\U0001F600"; // a, pair, b, pair
+    m_box->SetText(text);
+    for (int x = -5; x < 300; ++x) {
+        const size_t offset = m_box->OffsetAt(At(0, x));
+        EXPECT_TRUE(offset != 2 && offset != 5) << "offset " << offset << " at x = " << x;
+    }
+    EXPECT_EQ(m_box->OffsetAt(At(0, 1000)), text.size());
+
+    m_box->SetSelection(0, 2); // inside the pair: the character is not cut
+    EXPECT_EQ(m_box->GetSelectedText(), u"a");
+    m_box->SetSelection(5, 0);
+    EXPECT_EQ(m_box->GetSelectedText(), u"a\U0001F600b");
+}
+
+TEST_F(TextBoxTest, CopiesTheSelectionWithPlatformLineEnds) {
+    m_box->SetText(u"first\r\nsecond line\r\nthird");
+    auto copied = [this] {
+        EXPECT_TRUE(Press('C', true));
+        wxClipboardLocker lock;
+        wxTextDataObject data;
+        EXPECT_TRUE(!!lock && wxTheClipboard->GetData(data));
+        return FromWx(data.GetText());
+    };
+    m_box->SetSelection(2, 21);
+    EXPECT_EQ(copied(), u"rst\nsecond line\nt");
+    m_box->SetSelection(19, 0); // between CR and LF: the line end is not cut
+    EXPECT_EQ(copied(), u"first\nsecond line");
+}
+
+TEST_F(TextBoxTest, LeavesOtherKeysToTheWindow) {
+    m_box->SetText(u"text");
+    EXPECT_FALSE(Press(WXK_TAB)) << "Tab moves the focus on";
+    EXPECT_FALSE(Press(WXK_ESCAPE)) << "Escape is the window's cancel";
+    EXPECT_FALSE(Press(WXK_RETURN));
+    EXPECT_FALSE(Press('C')) << "a plain letter does nothing in a read-only box";
+    EXPECT_TRUE(Press(WXK_DOWN));
+    EXPECT_TRUE(m_box->AcceptsFocusFromKeyboard());
+}
+
+TEST_F(TextBoxTest, AChangeIsDrawnWhenTheWindowIsBroughtUpToDate) {
+    int paints = 0;
+    m_box->Bind(wxEVT_PAINT, [&paints](wxPaintEvent& event) {
+        ++paints;
+        event.Skip(); // the box still draws
+    });
+    ASSERT_TRUE(PumpUntil([&paints] { return paints > 0; }, std::chrono::seconds(10)))
+        << "the box is drawn when its window first appears";
+    paints = 0;
+    m_box->SetText(u"Downloading page\r\nhttp://127.0.0.1/library.html");
+    m_owner->Update(); // what the progress window does once a frame
+    EXPECT_GE(paints, 1) << "drawn at once, not at the toolkit's next frame";
+    paints = 0;
+    m_owner->Update();
+    EXPECT_EQ(paints, 0) << "nothing changed, nothing drawn";
+}

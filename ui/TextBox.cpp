@@ -1,0 +1,279 @@
+#include "ui/TextBox.h"
+#include "platform/wx/wxtext.h"
+
+#include <wx/clipbrd.h>
+#include <wx/dcclient.h>
+#include <wx/renderer.h>
+#include <wx/settings.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+// Whether the unit at `offset` ends a pair that must stay whole.
+bool IsSecondHalf(std::u16string_view text, size_t offset) {
+    const char16_t unit = text[offset], before = text[offset - 1];
+    return (unit >= 0xDC00 && unit <= 0xDFFF && before >= 0xD800 && before <= 0xDBFF) ||
+           (unit == u'\n' && before == u'\r');
+}
+
+// How many UTF-16 units the first `count` characters of a toolkit string take.
+size_t Utf16Units(const wxString& text, size_t count) {
+    size_t units = 0;
+    for (size_t i = 0; i < count && i < text.length(); ++i)
+        units += static_cast<wxUint32>(text[i].GetValue()) > 0xFFFF ? 2 : 1;
+    return units;
+}
+} // namespace
+
+CTextBox::CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const wxSize& size)
+    : wxControl(pParent, id, pos, size, wxBORDER_SUNKEN) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    m_lineStarts.push_back(0);
+    m_nLineHeight = std::max(1, GetCharHeight());
+
+    Bind(wxEVT_PAINT, &CTextBox::OnPaint, this);
+    Bind(wxEVT_KEY_DOWN, &CTextBox::OnKeyDown, this);
+    for (const auto& type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_MOTION})
+        Bind(type, &CTextBox::OnMouse, this);
+    Bind(wxEVT_MOUSEWHEEL, &CTextBox::OnMouseWheel, this);
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, [](wxMouseCaptureLostEvent&) {});
+    Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
+        Refresh();
+        event.Skip();
+    });
+    Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) {
+        Refresh();
+        event.Skip();
+    });
+}
+
+void CTextBox::SetText(std::u16string_view text) {
+    m_szText = text;
+    m_lineStarts.assign(1, 0);
+    for (size_t i = 0; i < m_szText.size(); ++i) {
+        if (m_szText[i] == u'\n')
+            m_lineStarts.push_back(i + 1);
+    }
+    m_nAnchor = m_nCaret = 0;
+    m_nFirstLine = m_nScrollX = 0;
+    Refresh();
+}
+
+void CTextBox::SetSelection(size_t anchor, size_t caret) {
+    // An offset inside a surrogate pair or a CR LF moves back to its start: neither is cut.
+    auto boundary = [this](size_t offset) {
+        offset = std::min(offset, m_szText.size());
+        if (offset > 0 && offset < m_szText.size() && IsSecondHalf(m_szText, offset))
+            --offset;
+        return offset;
+    };
+    anchor = boundary(anchor);
+    caret = boundary(caret);
+    if (anchor == m_nAnchor && caret == m_nCaret)
+        return;
+    m_nAnchor = anchor;
+    m_nCaret = caret;
+    Refresh();
+}
+
+void CTextBox::SelectAll() {
+    SetSelection(0, m_szText.size());
+}
+
+std::u16string CTextBox::GetSelectedText() const {
+    const size_t start = std::min(m_nAnchor, m_nCaret);
+    return m_szText.substr(start, std::max(m_nAnchor, m_nCaret) - start);
+}
+
+void CTextBox::CopySelection() const {
+    std::u16string text = GetSelectedText();
+    if (text.empty())
+        return;
+    // Line ends as the other programs on this platform expect them.
+    std::u16string copied;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n'))
+            copied += text[i];
+    }
+    wxClipboardLocker lock;
+    if (!lock)
+        return;
+    wxTheClipboard->SetData(new wxTextDataObject(ToWx(copied))); // the clipboard owns it
+}
+
+int CTextBox::GetVisibleLines() const {
+    return std::max(1, (GetClientSize().y - kMargin) / m_nLineHeight);
+}
+
+// A line's text without its line end.
+std::u16string_view CTextBox::Line(int line) const {
+    const size_t start = m_lineStarts[line];
+    size_t end = line + 1 < GetLineCount() ? m_lineStarts[line + 1] - 1 : m_szText.size();
+    if (end > start && m_szText[end - 1] == u'\r' && line + 1 < GetLineCount())
+        --end;
+    return std::u16string_view(m_szText).substr(start, end - start);
+}
+
+int CTextBox::LineOf(size_t offset) const {
+    auto next = std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset);
+    return static_cast<int>(next - m_lineStarts.begin()) - 1;
+}
+
+size_t CTextBox::OffsetAt(const wxPoint& point) const {
+    const int dy = point.y - kMargin;
+    const int row = dy >= 0 ? dy / m_nLineHeight : -1 - (-dy - 1) / m_nLineHeight;
+    const int line = std::clamp(m_nFirstLine + row, 0, GetLineCount() - 1);
+    const std::u16string_view text = Line(line);
+    const int x = point.x - kMargin + m_nScrollX;
+    if (text.empty() || x <= 0)
+        return m_lineStarts[line];
+
+    wxClientDC dc(const_cast<CTextBox*>(this));
+    dc.SetFont(GetFont());
+    const wxString shown = ToWx(text);
+    wxArrayInt widths;
+    dc.GetPartialTextExtents(shown, widths);
+    // The boundary nearest to x: past every character whose middle lies left of it.
+    size_t characters = 0;
+    int left = 0;
+    while (characters < widths.size() && (left + widths[characters]) / 2 < x)
+        left = widths[characters++];
+    return m_lineStarts[line] + Utf16Units(shown, characters);
+}
+
+int CTextBox::WidestLine() const {
+    wxClientDC dc(const_cast<CTextBox*>(this));
+    dc.SetFont(GetFont());
+    int widest = 0;
+    for (int line = 0; line < GetLineCount(); ++line)
+        widest = std::max(widest, dc.GetTextExtent(ToWx(Line(line))).x);
+    return widest;
+}
+
+void CTextBox::ScrollTo(int firstLine, int scrollX) {
+    firstLine = std::clamp(firstLine, 0, std::max(0, GetLineCount() - GetVisibleLines()));
+    if (scrollX != m_nScrollX)
+        scrollX =
+            std::clamp(scrollX, 0, std::max(0, WidestLine() + 2 * kMargin - GetClientSize().x));
+    if (firstLine == m_nFirstLine && scrollX == m_nScrollX)
+        return;
+    m_nFirstLine = firstLine;
+    m_nScrollX = scrollX;
+    Refresh();
+}
+
+void CTextBox::OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    const wxSize client = GetClientSize();
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+    dc.Clear();
+    dc.SetFont(GetFont());
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+
+    const size_t selStart = std::min(m_nAnchor, m_nCaret);
+    const size_t selEnd = std::max(m_nAnchor, m_nCaret);
+    for (int line = m_nFirstLine, y = kMargin; line < GetLineCount() && y < client.y;
+         ++line, y += m_nLineHeight)
+        DrawLine(dc, line, y, selStart, selEnd);
+
+    if (HasFocus())
+        wxRendererNative::Get().DrawFocusRect(this, dc, wxRect(client).Deflate(1));
+}
+
+void CTextBox::DrawLine(wxDC& dc, int line, int y, size_t selStart, size_t selEnd) {
+    const std::u16string_view text = Line(line);
+    const int x = kMargin - m_nScrollX;
+    dc.DrawText(ToWx(text), x, y);
+
+    // The selected part of the line, drawn over in the selection's colours; a selected line
+    // end shows as a little space after the text.
+    const size_t start = m_lineStarts[line];
+    const size_t from = std::clamp(selStart, start, start + text.size()) - start;
+    const size_t to = std::clamp(selEnd, start, start + text.size()) - start;
+    const bool selectsLineEnd = line + 1 < GetLineCount() && selStart <= start + text.size() &&
+                                selEnd > start + text.size();
+    if (from == to && !selectsLineEnd)
+        return;
+    const int left = x + dc.GetTextExtent(ToWx(text.substr(0, from))).x;
+    int right = x + dc.GetTextExtent(ToWx(text.substr(0, to))).x;
+    if (selectsLineEnd)
+        right += dc.GetCharWidth();
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT)));
+    dc.DrawRectangle(left, y, right - left, m_nLineHeight);
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
+    dc.DrawText(ToWx(text.substr(from, to - from)), left, y);
+    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+}
+
+// The keys of a read-only text box; everything else (Tab, Escape, Enter) goes on to the
+// window.
+void CTextBox::OnKeyDown(wxKeyEvent& event) {
+    const bool ctrl = event.ControlDown();
+    const int page = GetVisibleLines();
+    const int step = 4 * GetCharWidth();
+    switch (event.GetKeyCode()) {
+    case 'A':
+        if (ctrl)
+            return SelectAll();
+        break;
+    case 'C':
+    case WXK_INSERT:
+        if (ctrl)
+            return CopySelection();
+        break;
+    case WXK_UP:
+        return ScrollTo(m_nFirstLine - 1, m_nScrollX);
+    case WXK_DOWN:
+        return ScrollTo(m_nFirstLine + 1, m_nScrollX);
+    case WXK_PAGEUP:
+        return ScrollTo(m_nFirstLine - page, m_nScrollX);
+    case WXK_PAGEDOWN:
+        return ScrollTo(m_nFirstLine + page, m_nScrollX);
+    case WXK_HOME:
+        return ScrollTo(ctrl ? 0 : m_nFirstLine, 0);
+    case WXK_END:
+        return ScrollTo(ctrl ? GetLineCount() : m_nFirstLine, INT_MAX);
+    case WXK_LEFT:
+        return ScrollTo(m_nFirstLine, m_nScrollX - step);
+    case WXK_RIGHT:
+        return ScrollTo(m_nFirstLine, m_nScrollX + step);
+    default:
+        break;
+    }
+    event.Skip();
+}
+
+void CTextBox::OnMouse(wxMouseEvent& event) {
+    const wxPoint point = event.GetPosition();
+    if (event.LeftDown()) {
+        SetFocus();
+        const size_t offset = OffsetAt(point);
+        SetSelection(event.ShiftDown() ? m_nAnchor : offset, offset);
+        if (!HasCapture())
+            CaptureMouse();
+    } else if (event.Dragging() && HasCapture()) {
+        // Dragging past the top or bottom brings more lines in.
+        if (point.y < 0)
+            ScrollTo(m_nFirstLine - 1, m_nScrollX);
+        else if (point.y >= GetClientSize().y)
+            ScrollTo(m_nFirstLine + 1, m_nScrollX);
+        SetSelection(m_nAnchor, OffsetAt(point));
+    } else if (event.LeftUp() && HasCapture()) {
+        ReleaseMouse();
+    } else if (event.LeftDClick()) {
+        const int line = LineOf(OffsetAt(point));
+        SetSelection(m_lineStarts[line], m_lineStarts[line] + Line(line).size());
+    }
+    event.Skip();
+}
+
+void CTextBox::OnMouseWheel(wxMouseEvent& event) {
+    const int delta = event.GetWheelDelta() > 0 ? event.GetWheelDelta() : 120;
+    const int notches = event.GetWheelRotation() / delta;
+    if (event.GetWheelAxis() == wxMOUSE_WHEEL_HORIZONTAL)
+        ScrollTo(m_nFirstLine, m_nScrollX + notches * 4 * GetCharWidth());
+    else
+        ScrollTo(m_nFirstLine - notches * event.GetLinesPerAction(), m_nScrollX);
+}

@@ -1,0 +1,63 @@
+// A read-only box of text lines that the program draws itself: the progress window's status
+// and log boxes. A native multi-line text control lays out and draws the whole window again
+// whenever its text changes, which costs milliseconds a time at the pace of a crawl; this box
+// only draws itself. It keeps what a user does with a read-only text box: take the focus by
+// Tab or a click, select with the mouse, select all, copy, and scroll to lines that do not fit.
+#pragma once
+
+#include <wx/control.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class wxDC;
+
+class CTextBox : public wxControl {
+public:
+    CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const wxSize& size);
+
+    // Shows the text from its first line and column, with nothing selected. Lines end at
+    // CR LF or LF.
+    void SetText(std::u16string_view text);
+    const std::u16string& GetText() const { return m_szText; }
+
+    // A selection between two offsets into the text (UTF-16 units, either order).
+    void SetSelection(size_t anchor, size_t caret);
+    void SelectAll();
+    std::u16string GetSelectedText() const;
+    void CopySelection() const;
+
+    int GetFirstLine() const { return m_nFirstLine; }
+    int GetScrollX() const { return m_nScrollX; }
+    int GetLineCount() const { return static_cast<int>(m_lineStarts.size()); }
+    int GetVisibleLines() const;
+    // The offset into the text nearest to a point of the box (client coordinates).
+    size_t OffsetAt(const wxPoint& point) const;
+
+    bool AcceptsFocus() const override { return true; }
+    bool AcceptsFocusFromKeyboard() const override { return true; }
+
+private:
+    static constexpr int kMargin = 2;
+
+    std::u16string_view Line(int line) const;
+    int LineOf(size_t offset) const;
+    void ScrollTo(int firstLine, int scrollX);
+    int WidestLine() const;
+    void DrawLine(wxDC& dc, int line, int y, size_t selStart, size_t selEnd);
+
+    void OnPaint(wxPaintEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+    void OnMouse(wxMouseEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
+
+    std::u16string m_szText;
+    std::vector<size_t> m_lineStarts; // where each line begins; never empty
+    size_t m_nAnchor = 0;
+    size_t m_nCaret = 0;
+    int m_nFirstLine = 0;
+    int m_nScrollX = 0;
+    int m_nLineHeight = 1;
+};
