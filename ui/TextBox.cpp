@@ -3,6 +3,7 @@
 
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
+#include <wx/graphics.h>
 #include <wx/renderer.h>
 #include <wx/settings.h>
 
@@ -29,6 +30,10 @@ size_t Utf16Units(const wxString& text, size_t count) {
 CTextBox::CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const wxSize& size)
     : wxControl(pParent, id, pos, size, wxBORDER_SUNKEN) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
+    // The box's own attributes: without them every repaint asks the theme for its defaults.
+    SetOwnFont(GetFont());
+    SetOwnForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+    SetOwnBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW));
     m_lineStarts.push_back(0);
     m_nLineHeight = std::max(1, GetCharHeight());
 
@@ -166,25 +171,27 @@ void CTextBox::ScrollTo(int firstLine, int scrollX) {
 void CTextBox::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
     const wxSize client = GetClientSize();
-    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+    dc.SetBackground(wxBrush(GetBackgroundColour()));
     dc.Clear();
-    dc.SetFont(GetFont());
-    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
-
-    const size_t selStart = std::min(m_nAnchor, m_nCaret);
-    const size_t selEnd = std::max(m_nAnchor, m_nCaret);
-    for (int line = m_nFirstLine, y = kMargin; line < GetLineCount() && y < client.y;
-         ++line, y += m_nLineHeight)
-        DrawLine(dc, line, y, selStart, selEnd);
-
+    // Text goes straight to the graphics context under the toolkit's drawing context, which
+    // otherwise measures every string again only to track a bounding box.
+    wxGraphicsContext* gc = dc.GetGraphicsContext();
+    if (gc) {
+        const size_t selStart = std::min(m_nAnchor, m_nCaret);
+        const size_t selEnd = std::max(m_nAnchor, m_nCaret);
+        for (int line = m_nFirstLine, y = kMargin; line < GetLineCount() && y < client.y;
+             ++line, y += m_nLineHeight)
+            DrawLine(*gc, line, y, selStart, selEnd);
+    }
     if (HasFocus())
         wxRendererNative::Get().DrawFocusRect(this, dc, wxRect(client).Deflate(1));
 }
 
-void CTextBox::DrawLine(wxDC& dc, int line, int y, size_t selStart, size_t selEnd) {
+void CTextBox::DrawLine(wxGraphicsContext& gc, int line, int y, size_t selStart, size_t selEnd) {
     const std::u16string_view text = Line(line);
     const int x = kMargin - m_nScrollX;
-    dc.DrawText(ToWx(text), x, y);
+    gc.SetFont(GetFont(), GetForegroundColour());
+    gc.DrawText(ToWx(text), x, y);
 
     // The selected part of the line, drawn over in the selection's colours; a selected line
     // end shows as a little space after the text.
@@ -195,16 +202,20 @@ void CTextBox::DrawLine(wxDC& dc, int line, int y, size_t selStart, size_t selEn
                                 selEnd > start + text.size();
     if (from == to && !selectsLineEnd)
         return;
-    const int left = x + dc.GetTextExtent(ToWx(text.substr(0, from))).x;
-    int right = x + dc.GetTextExtent(ToWx(text.substr(0, to))).x;
+    auto width = [&gc](std::u16string_view part) {
+        double w = 0, h = 0;
+        gc.GetTextExtent(ToWx(part), &w, &h);
+        return w;
+    };
+    const double left = x + width(text.substr(0, from));
+    double right = x + width(text.substr(0, to));
     if (selectsLineEnd)
-        right += dc.GetCharWidth();
-    dc.SetPen(*wxTRANSPARENT_PEN);
-    dc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT)));
-    dc.DrawRectangle(left, y, right - left, m_nLineHeight);
-    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
-    dc.DrawText(ToWx(text.substr(from, to - from)), left, y);
-    dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOWTEXT));
+        right += GetCharWidth();
+    gc.SetPen(*wxTRANSPARENT_PEN);
+    gc.SetBrush(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT)));
+    gc.DrawRectangle(left, y, right - left, m_nLineHeight);
+    gc.SetFont(GetFont(), wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT));
+    gc.DrawText(ToWx(text.substr(from, to - from)), left, y);
 }
 
 // The keys of a read-only text box; everything else (Tab, Escape, Enter) goes on to the

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-class wxDC;
+class wxGraphicsContext;
 
 class CTextBox : public wxControl {
 public:
@@ -46,7 +46,7 @@ private:
     int LineOf(size_t offset) const;
     void ScrollTo(int firstLine, int scrollX);
     int WidestLine() const;
-    void DrawLine(wxDC& dc, int line, int y, size_t selStart, size_t selEnd);
+    void DrawLine(wxGraphicsContext& gc, int line, int y, size_t selStart, size_t selEnd);
 
     void OnPaint(wxPaintEvent& event);
     void OnKeyDown(wxKeyEvent& event);
