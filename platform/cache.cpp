@@ -34,6 +34,21 @@ std::string MakeFolder(std::string root) {
 
 } // namespace
 
+bool CacheFile::Write(const char* data, size_t size) {
+    if (!file.WriteAll(data, size))
+        return false;
+    written += static_cast<off_t>(size);
+    return true;
+}
+
+bool CacheFile::Finish() {
+    if (file.IsOpen() && written < staleSize && ::ftruncate(file.get(), written) != 0) {
+        file.Close();
+        return false;
+    }
+    return file.Close();
+}
+
 std::unique_ptr<UrlCache> UrlCache::Create() {
     std::string folder;
     const char* tmpdir = std::getenv("TMPDIR");
@@ -83,15 +98,16 @@ std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
         std::u16string decorated = DecoratedFileName(name, n, maxNameUnits, kMaxNameBytes);
         std::string path = m_folder + "/" + ToUtf8(decorated);
         UniqueFd file;
+        off_t staleSize = 0;
         if (!decorated.empty()) {
-            file = ReuseSpare(path);
+            file = ReuseSpare(path, &staleSize);
             if (!file.IsOpen() && errno != EEXIST)
                 file = UniqueFd(::open(path.c_str(),
-                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+                                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
         }
         if (file.IsOpen()) {
             m_entries[std::u16string(url)].push_back(Entry{path, name, n});
-            return CacheFile{path, FromUtf8(path), std::move(file)};
+            return CacheFile{path, FromUtf8(path), std::move(file), staleSize};
         }
         if (decorated.empty() || errno != EEXIST) {
             pool.Give(n);
@@ -103,7 +119,7 @@ std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
     return std::nullopt;
 }
 
-UniqueFd UrlCache::ReuseSpare(const std::string& path) {
+UniqueFd UrlCache::ReuseSpare(const std::string& path, off_t* staleSize) {
     errno = 0;
     while (!m_spares.empty()) {
         std::string spare = std::move(m_spares.back());
@@ -118,10 +134,12 @@ UniqueFd UrlCache::ReuseSpare(const std::string& path) {
         }
         UniqueFd file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
         struct stat status;
-        // Emptied only when it is still nobody else's file.
+        // Written over only when it is still nobody else's file.
         if (file.IsOpen() && ::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
-            status.st_nlink == 1 && ::ftruncate(file.get(), 0) == 0)
+            status.st_nlink == 1) {
+            *staleSize = status.st_size;
             return file;
+        }
         file = UniqueFd();
         ::unlink(path.c_str());
     }

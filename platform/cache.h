@@ -24,11 +24,20 @@ inline constexpr size_t kMaxNameBytes = 255;
 // entry's name carries "[N]", a spare's never does, so the two cannot meet.
 inline constexpr std::string_view kSparePrefix = ".spare-";
 
-// A cache file just created for a download, open for writing.
+// A cache file just created for a download, open for writing. A reused file keeps its
+// earlier bytes past what was written until Finish cuts them off: emptying it up front would
+// make the file system write it out to disk on close, as it does for any file emptied and
+// written again.
 struct CacheFile {
     std::string path;      // as the file system takes it (UTF-8)
     std::u16string path16; // as the download's observer is told it
     UniqueFd file;
+    off_t staleSize = 0; // length of a reused file's earlier content
+    off_t written = 0;
+
+    bool Write(const char* data, size_t size);
+    // Ends the file at what was written and closes it; false when either fails.
+    bool Finish();
 };
 
 class UrlCache {
@@ -77,7 +86,7 @@ private:
     bool Remove(const std::string& path);
     // A spare file renamed to path, emptied and open for writing; nothing when there is no
     // spare or path is taken (errno EEXIST then).
-    UniqueFd ReuseSpare(const std::string& path);
+    UniqueFd ReuseSpare(const std::string& path, off_t* staleSize);
 
     std::string m_folder;
     size_t m_folderUnits;

@@ -114,7 +114,7 @@ bool CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
 int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
     // A source on the same file system is linked into place: one step, nothing written
     // twice, and a name that exists already is never replaced. The copy gets the mode a new
-    // file of the user's gets.
+    // file of the user's gets (the cache's files are created with it already).
     const std::string from = NativePath(source);
     const std::string target = NativePath(destination);
     static const mode_t mask = [] {
@@ -123,8 +123,9 @@ int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
         return m;
     }();
     struct stat info {};
+    const mode_t mode = 0666 & ~mask;
     if (::lstat(from.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
-        ::chmod(from.c_str(), 0666 & ~mask) == 0) {
+        ((info.st_mode & 07777) == mode || ::chmod(from.c_str(), mode) == 0)) {
         if (::link(from.c_str(), target.c_str()) == 0)
             return 0;
         if (errno == EEXIST)

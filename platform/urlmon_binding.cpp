@@ -294,7 +294,7 @@ bool Binding::BeginBody() {
 bool Binding::OnBody(const char* data, size_t size) {
     if (!m_bBodyBegun && !BeginBody())
         return false;
-    if (!m_cacheFile || !m_cacheFile->file.WriteAll(data, size)) {
+    if (!m_cacheFile || !m_cacheFile->Write(data, size)) {
         m_bLocalFailure = true; // a full disk ends the transfer
         return false;
     }
@@ -333,7 +333,7 @@ void Binding::OnTransferDone(CURLcode code) {
     if (SUCCEEDED(hr) && !BeginBody())
         hr = INET_E_DOWNLOAD_FAILURE;
     StopTransfer();
-    if (SUCCEEDED(hr) && (!m_cacheFile || !m_cacheFile->file.Close()))
+    if (SUCCEEDED(hr) && (!m_cacheFile || !m_cacheFile->Finish()))
         hr = INET_E_DOWNLOAD_FAILURE;
     if (FAILED(hr)) {
         m_stopText = m_nHttpError != 0 ? u"HTTP status " + FromUtf8(std::to_string(m_nHttpError))

@@ -35,12 +35,12 @@ cache::CacheFile Create(cache::UrlCache& cache, std::u16string_view url, std::u1
     EXPECT_TRUE(file.has_value());
     if (!file)
         return {};
-    EXPECT_TRUE(file->file.WriteAll(content.data(), content.size()));
-    EXPECT_TRUE(file->file.Close());
+    EXPECT_TRUE(file->Write(content.data(), content.size()));
+    EXPECT_TRUE(file->Finish());
     return std::move(*file);
 }
 
-TEST(UrlCache, ARemovedFileComesBackEmptyUnderTheNextDownloadsName) {
+TEST(UrlCache, ARemovedFileComesBackUnderTheNextDownloadsNameHoldingOnlyItsBytes) {
     std::unique_ptr<cache::UrlCache> cache = cache::UrlCache::Create();
     ASSERT_TRUE(cache);
     cache::CacheFile page = Create(*cache, u"http://h/1.html", u"1.html", "a long page body");
@@ -51,7 +51,15 @@ TEST(UrlCache, ARemovedFileComesBackEmptyUnderTheNextDownloadsName) {
     cache::CacheFile tone = Create(*cache, u"http://h/t.l6t", u"t.l6t", "abc");
     EXPECT_EQ(tone.path, cache->Folder() + "/t[1].l6t");
     EXPECT_EQ(Inode(tone.path), inode); // the same file, not a new one
-    EXPECT_EQ(ReadFile(tone.path), "abc");
+    EXPECT_EQ(ReadFile(tone.path), "abc") << "nothing of the earlier content is left";
+
+    // A download that writes nothing into a reused file leaves it empty.
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/t.l6t"));
+    cache::CacheFile empty = Create(*cache, u"http://h/e", u"e.l6t", "");
+    EXPECT_EQ(Inode(empty.path), inode);
+    EXPECT_EQ(ReadFile(empty.path), "");
+    EXPECT_TRUE(cache->DeleteEntry(u"http://h/e"));
+    tone = Create(*cache, u"http://h/t.l6t", u"t.l6t", "abc");
 
     // The same name again still gets the next number, and a freed number is taken first.
     EXPECT_EQ(Create(*cache, u"http://h/u", u"t.l6t", "x").path, cache->Folder() + "/t[2].l6t");
