@@ -54,6 +54,16 @@ CTextBox::CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const w
 }
 
 void CTextBox::SetText(std::u16string_view text) {
+    // Lines that stay the same at the start of a box shown from its start are not drawn
+    // again: a log that grows at its end costs only its new lines.
+    const bool bShownFromStart = m_nFirstLine == 0 && m_nScrollX == 0 && m_nAnchor == m_nCaret;
+    const size_t same =
+        std::mismatch(m_szText.begin(), m_szText.end(), text.begin(), text.end()).first -
+        m_szText.begin();
+    if (bShownFromStart && same == m_szText.size() && same == text.size())
+        return;
+    const int firstChanged = bShownFromStart ? LineOf(same) : 0;
+
     m_szText = text;
     m_lineStarts.assign(1, 0);
     for (size_t i = 0; i < m_szText.size(); ++i) {
@@ -62,7 +72,11 @@ void CTextBox::SetText(std::u16string_view text) {
     }
     m_nAnchor = m_nCaret = 0;
     m_nFirstLine = m_nScrollX = 0;
-    Refresh();
+
+    const wxSize client = GetClientSize();
+    const int top = firstChanged == 0 ? 0 : kMargin + firstChanged * m_nLineHeight;
+    if (top < client.y)
+        RefreshRect(wxRect(0, top, client.x, client.y - top));
 }
 
 void CTextBox::SetSelection(size_t anchor, size_t caret) {
@@ -179,9 +193,12 @@ void CTextBox::OnPaint(wxPaintEvent&) {
     if (gc) {
         const size_t selStart = std::min(m_nAnchor, m_nCaret);
         const size_t selEnd = std::max(m_nAnchor, m_nCaret);
+        const wxRect dirty = GetUpdateClientRect();
         for (int line = m_nFirstLine, y = kMargin; line < GetLineCount() && y < client.y;
-             ++line, y += m_nLineHeight)
-            DrawLine(*gc, line, y, selStart, selEnd);
+             ++line, y += m_nLineHeight) {
+            if (y + m_nLineHeight > dirty.GetTop() && y <= dirty.GetBottom())
+                DrawLine(*gc, line, y, selStart, selEnd);
+        }
     }
     if (HasFocus())
         wxRendererNative::Get().DrawFocusRect(this, dc, wxRect(client).Deflate(1));

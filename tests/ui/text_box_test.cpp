@@ -185,3 +185,34 @@ TEST_F(TextBoxTest, AChangeIsDrawnWhenTheWindowIsBroughtUpToDate) {
     m_owner->Update();
     EXPECT_EQ(paints, 0) << "nothing changed, nothing drawn";
 }
+
+TEST_F(TextBoxTest, AGrowingTextRedrawsOnlyItsNewLines) {
+    wxRect drawn;
+    m_box->Bind(wxEVT_PAINT, [this, &drawn](wxPaintEvent& event) {
+        drawn.Union(m_box->GetUpdateClientRect());
+        event.Skip();
+    });
+    m_box->SetText(u"OnStartBinding\r\nOnProgress(1): 127.0.0.1");
+    ASSERT_TRUE(PumpUntil([&drawn] { return !drawn.IsEmpty(); }, std::chrono::seconds(10)));
+
+    drawn = wxRect();
+    m_box->SetText(u"OnStartBinding\r\nOnProgress(1): 127.0.0.1\r\nOnProgress(2): 127.0.0.1");
+    m_owner->Update();
+    EXPECT_FALSE(drawn.IsEmpty());
+    EXPECT_GT(drawn.GetTop(), m_lineHeight) << "the first line stayed as it was";
+
+    drawn = wxRect();
+    m_box->SetText(u"");
+    m_owner->Update();
+    EXPECT_LE(drawn.GetTop(), 2) << "emptied: every line goes";
+
+    m_box->SetText(u"one\r\ntwo\r\nthree\r\nfour\r\nfive");
+    m_owner->Update();
+    Press(WXK_DOWN);
+    m_owner->Update();
+    drawn = wxRect();
+    m_box->SetText(u"one\r\ntwo\r\nthree\r\nfour\r\nfive\r\nsix");
+    m_owner->Update();
+    EXPECT_LE(drawn.GetTop(), 2) << "a scrolled box shows the new text from its start";
+    EXPECT_EQ(m_box->GetFirstLine(), 0);
+}
