@@ -27,13 +27,18 @@ void AppendPadded(std::u16string& out, const FieldSpec& field, std::u16string_vi
 
 std::u16string Digits(uint32_t value, uint32_t base, bool upper, int minDigits) {
     const char16_t* digits = upper ? u"0123456789ABCDEF" : u"0123456789abcdef";
-    std::u16string text;
+    char16_t buffer[32];
+    char16_t* const end = buffer + 32;
+    char16_t* first = end;
     do {
-        text.insert(text.begin(), digits[value % base]);
+        *--first = digits[value % base];
         value /= base;
     } while (value);
-    if (static_cast<int>(text.size()) < minDigits)
-        text.insert(0, minDigits - text.size(), u'0');
+    const int count = static_cast<int>(end - first);
+    std::u16string text;
+    if (minDigits > count)
+        text.assign(minDigits - count, u'0');
+    text.append(first, end);
     return text;
 }
 
@@ -49,11 +54,15 @@ int ReadNumber(LPCWSTR& fmt) {
 
 std::u16string Format(LPCWSTR fmt, va_list args) {
     std::u16string out;
+    out.reserve(128);
     while (*fmt) {
-        if (*fmt != u'%') {
-            out += *fmt++;
-            continue;
-        }
+        // The text up to the next conversion goes in as one run.
+        LPCWSTR literal = fmt;
+        while (*fmt && *fmt != u'%')
+            ++fmt;
+        out.append(literal, fmt);
+        if (!*fmt)
+            break;
         ++fmt;
         FieldSpec field;
         for (;; ++fmt) {
@@ -101,7 +110,8 @@ std::u16string Format(LPCWSTR fmt, va_list args) {
             break;
         }
         case u'u':
-            AppendPadded(out, field, u"", Digits(va_arg(args, uint32_t), 10, false, field.precision));
+            AppendPadded(out, field, u"",
+                         Digits(va_arg(args, uint32_t), 10, false, field.precision));
             break;
         case u'x':
         case u'X':

@@ -96,6 +96,12 @@ TEST(TextString, FormatConversionsFlagsAndWidths) {
     EXPECT_EQ(std::u16string(buffer), u"Foo and (null), 100%");
     wnsprintf(buffer, 64, u"[%6s][%-6s]", u"ab", u"cd");
     EXPECT_EQ(std::u16string(buffer), u"[    ab][cd    ]");
+    wnsprintf(buffer, 64, u"%.5d|%.3x|x%dy|%u", 42, 0xAu, 0, 0u);
+    EXPECT_EQ(std::u16string(buffer), u"00042|00a|x0y|0");
+    wnsprintf(buffer, 64, u"no conversions at all");
+    EXPECT_EQ(std::u16string(buffer), u"no conversions at all");
+    wnsprintf(buffer, 64, u"ends in a lone %");
+    EXPECT_EQ(std::u16string(buffer), u"ends in a lone ");
 }
 
 TEST(TextString, FormatCutsAtTheBufferSize) {
