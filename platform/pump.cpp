@@ -12,6 +12,8 @@ namespace {
 
 struct Pump {
     std::deque<std::function<void()>> posted;
+    // How many of the queued messages were there when the sources last advanced.
+    size_t queuedAtAdvance = 0;
     std::vector<PumpSource> sources;
     PumpGui gui;
 };
@@ -36,14 +38,23 @@ void AdvanceSources() {
 } // namespace
 
 bool PeekMessage(MSG* msg) {
-    AdvanceSources();
     Pump& pump = ThePump();
+    // Sources advance again once what was queued when they last advanced has been taken: a
+    // transfer posts its notifications in bursts, and advancing it between them only asks
+    // the system again whether data arrived in the meantime. Messages queued later (by
+    // dispatched ones) never hold the sources back.
+    if (pump.queuedAtAdvance == 0) {
+        AdvanceSources();
+        pump.queuedAtAdvance = pump.posted.size();
+    }
     if (!pump.posted.empty()) {
         if (msg) {
             msg->kind = MSG::Kind::Posted;
             msg->posted = std::move(pump.posted.front());
         }
         pump.posted.pop_front();
+        if (pump.queuedAtAdvance > 0)
+            --pump.queuedAtAdvance;
         return true;
     }
     if (pump.gui.pending && pump.gui.pending()) {
@@ -107,6 +118,7 @@ void DiscardPostedMessages() {
         std::deque<std::function<void()>> dropped;
         dropped.swap(ThePump().posted);
     }
+    ThePump().queuedAtAdvance = 0;
 }
 
 void RegisterPumpSource(PumpSource source) {

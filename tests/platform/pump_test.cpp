@@ -53,6 +53,39 @@ TEST_F(PumpTest, SourcesAdvanceBeforeAMessageIsTakenButNeverRunOne) {
     EXPECT_EQ(advances, 2);
 }
 
+TEST_F(PumpTest, SourcesAdvanceAgainOnlyOnceTheirBurstIsTaken) {
+    std::string log;
+    int advances = 0;
+    RegisterPumpSource({[&] {
+                            if (advances++ == 0) {
+                                for (const char* part : {"a", "b", "c"})
+                                    PostThreadMessage([&log, part] { log += part; });
+                            }
+                        },
+                        nullptr});
+    MSG msg;
+    while (PeekMessage(&msg))
+        DispatchMessage(&msg);
+    EXPECT_EQ(log, "abc") << "in the order posted";
+    EXPECT_EQ(advances, 2) << "once for the burst, once to find nothing more";
+}
+
+TEST_F(PumpTest, AMessageThatKeepsPostingItselfNeverStopsTheSources) {
+    int advances = 0;
+    RegisterPumpSource({[&] { ++advances; }, nullptr});
+    int passes = 0;
+    std::function<void()> again = [&] {
+        if (++passes < 10)
+            PostThreadMessage(again);
+    };
+    PostThreadMessage(again);
+    MSG msg;
+    while (PeekMessage(&msg))
+        DispatchMessage(&msg);
+    EXPECT_EQ(passes, 10);
+    EXPECT_GE(advances, 10) << "the sources advance on every pass, as a transfer must";
+}
+
 TEST_F(PumpTest, QueuedNotificationsComeBeforeGuiEvents) {
     int guiEvents = 0;
     int guiPending = 1;
