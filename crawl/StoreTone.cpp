@@ -37,7 +37,9 @@ bool MakeCandidate(LPCWSTR destination, LPCWSTR base, LPCWSTR extension, int n,
 }
 
 // Tries the destination and its numbered variants in turn: a free name gets the copy, a
-// name holding the same bytes ends the search, a name holding other bytes moves it on.
+// name holding the same bytes ends the search, a name holding other bytes moves it on. The
+// store itself finds out whether a name is free (it never replaces a file), so a free name
+// costs no separate look.
 Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
     WCHAR szBase[MAX_PATH];
     StrCpyN(szBase, destination, MAX_PATH);
@@ -48,14 +50,11 @@ Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
         WCHAR szCandidate[MAX_PATH];
         if (!MakeCandidate(destination, szBase, extension, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
-        if (!PathFileExists(szCandidate)) {
-            *error = StoreCacheFileNoReplace(source, szCandidate);
-            if (*error == 0)
-                return Outcome::Copied;
-            if (*error != EEXIST)
-                return Outcome::CopyFailed;
-            // The name was taken meanwhile: judge it like any taken name.
-        }
+        *error = StoreCacheFileNoReplace(source, szCandidate);
+        if (*error == 0)
+            return Outcome::Copied;
+        if (*error != EEXIST)
+            return Outcome::CopyFailed;
         if (FilesIdentical(szCandidate, source))
             return Outcome::AlreadyThere;
     }

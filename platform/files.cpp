@@ -132,6 +132,9 @@ int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
             return EEXIST;
         // Another file system, or links not offered: copy instead.
     }
+    // A taken name is not worth a copy that could only fail to move into place.
+    if (::lstat(target.c_str(), &info) == 0)
+        return EEXIST;
 
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)

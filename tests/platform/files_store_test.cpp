@@ -1,0 +1,95 @@
+// Storing a cache file under a tone's name: linked when it can be, copied otherwise, never
+// over a name that is taken, and never leaving a temporary file behind.
+#include "platform/files.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::temp_directory_path() /
+                 ("pm-store-" + std::to_string(::getpid()) + "-" + std::to_string(s_nCase++));
+        fs::create_directories(m_root / "cache");
+        fs::create_directories(m_root / "tones");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    static void Write(const fs::path& path, const std::string& content) {
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+    static ino_t Inode(const fs::path& path) {
+        struct stat status {};
+        ::lstat(path.c_str(), &status);
+        return status.st_ino;
+    }
+    int Store(const fs::path& from, const fs::path& to) {
+        return StoreCacheFileNoReplace(FromUtf8(from.string()).c_str(),
+                                       FromUtf8(to.string()).c_str());
+    }
+    // The names in the tones folder, so that a stray temporary file shows.
+    std::vector<std::string> Tones() const {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_root / "tones"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static inline int s_nCase = 0;
+    fs::path m_root;
+};
+
+} // namespace
+
+TEST_F(StoreTest, ACacheFileIsLinkedAndATakenNameIsLeftAlone) {
+    const fs::path cached = m_root / "cache" / "Pad[1].l6t";
+    Write(cached, "tone bytes");
+    ASSERT_EQ(Store(cached, m_root / "tones" / "Pad.l6t"), 0);
+    EXPECT_EQ(Inode(m_root / "tones" / "Pad.l6t"), Inode(cached)) << "linked, not copied";
+    EXPECT_EQ(Read(m_root / "tones" / "Pad.l6t"), "tone bytes");
+
+    const fs::path other = m_root / "cache" / "Pad[2].l6t";
+    Write(other, "other bytes");
+    EXPECT_EQ(Store(other, m_root / "tones" / "Pad.l6t"), EEXIST);
+    EXPECT_EQ(Read(m_root / "tones" / "Pad.l6t"), "tone bytes");
+
+    // A dangling link or a folder holds a name as well as a file does.
+    fs::create_symlink(m_root / "nowhere", m_root / "tones" / "Link.l6t");
+    EXPECT_EQ(Store(other, m_root / "tones" / "Link.l6t"), EEXIST);
+    fs::create_directory(m_root / "tones" / "Dir.l6t");
+    EXPECT_EQ(Store(other, m_root / "tones" / "Dir.l6t"), EEXIST);
+    EXPECT_EQ(Tones(), (std::vector<std::string>{"Dir.l6t", "Link.l6t", "Pad.l6t"}));
+}
+
+TEST_F(StoreTest, AFileLinkedElsewhereIsCopiedWithoutLeavingATemporary) {
+    const fs::path cached = m_root / "cache" / "Pad[1].l6t";
+    Write(cached, std::string(100000, 'p'));
+    fs::create_hard_link(cached, m_root / "elsewhere.l6t"); // not only the cache's any more
+
+    ASSERT_EQ(Store(cached, m_root / "tones" / "Pad.l6t"), 0);
+    EXPECT_NE(Inode(m_root / "tones" / "Pad.l6t"), Inode(cached)) << "a copy of its own";
+    EXPECT_EQ(Read(m_root / "tones" / "Pad.l6t"), std::string(100000, 'p'));
+
+    EXPECT_EQ(Store(cached, m_root / "tones" / "Pad.l6t"), EEXIST);
+    EXPECT_EQ(Store(cached, m_root / "missing" / "Pad.l6t"), ENOENT);
+    EXPECT_EQ(Tones(), std::vector<std::string>{"Pad.l6t"}) << "no temporary file is left";
+}
