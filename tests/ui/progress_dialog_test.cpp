@@ -2,12 +2,14 @@
 // the test owns, repaints within a frame, and Cancel.
 #include "platform/wx/wxtext.h"
 #include "tests/support/GuiTest.h"
+#include "tests/support/PumpUntil.h"
 #include "ui/ProgressDialog.h"
 #include "ui/TextBox.h"
 
 #include <wx/button.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
+#include <wx/uiaction.h>
 
 namespace {
 constexpr int64_t kSecond = 10'000'000;
@@ -201,3 +203,28 @@ TEST_F(ProgressTest, AnEndlessLogStaysBoundedAndShowsItsBeginning) {
     EXPECT_EQ(Native(1008), "after");
 }
 } // namespace
+
+// Real keys, as a user presses them: Tab walks the boxes in their order, and Escape in a box
+// is the window's cancel command.
+TEST_F(ProgressTest, TabWalksTheBoxesAndEscapeCancels) {
+    m_progress->SetPageStatus(u"Downloading page\r\nhttp://127.0.0.1/library.html");
+    m_progress->Show();
+    wxWindow* page = m_progress->FindWindow(1005);
+    wxWindow* tone = m_progress->FindWindow(1006);
+    ASSERT_TRUE(
+        PumpUntil([this] { return m_progress->IsShownOnScreen(); }, std::chrono::seconds(10)));
+    wxUIActionSimulator keys;
+    // Without a window manager the keys go where the pointer is; a click gives the focus.
+    keys.MouseMove(page->GetScreenRect().GetPosition() + wxPoint(5, 5));
+    keys.MouseClick();
+    ASSERT_TRUE(
+        PumpUntil([page] { return wxWindow::FindFocus() == page; }, std::chrono::seconds(10)))
+        << "a click gives a box the focus";
+
+    keys.Char(WXK_TAB);
+    EXPECT_TRUE(
+        PumpUntil([tone] { return wxWindow::FindFocus() == tone; }, std::chrono::seconds(10)));
+    keys.Char(WXK_ESCAPE);
+    EXPECT_TRUE(PumpUntil([this] { return m_progress->m_bCancel == 1; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(m_progress->IsShown()) << "Escape asks the crawl to stop, the window stays";
+}
