@@ -16,7 +16,9 @@ rm -rf "$FOLDER" "$SHOTS"
 mkdir -p "$DEMO" "$SHOTS" "$CONFIG_DIR"
 ln -sf "$BUILD/app/pmcrawler" "$DEMO/pmcrawler-demo"
 
-"$BUILD/tools/pmdemo-server" --expect "$DEMO/expected.txt" >"$DEMO/server.out" &
+# Each tone is held back a little, so the crawl can be watched (a local crawl of the small
+# demo library is otherwise over in a blink).
+"$BUILD/tools/pmdemo-server" --expect "$DEMO/expected.txt" --tone-delay-ms 80 >"$DEMO/server.out" &
 SERVER=$!
 trap 'kill $SERVER 2>/dev/null || true' EXIT
 for _ in $(seq 100); do [ -s "$DEMO/server.out" ] && break; sleep 0.05; done

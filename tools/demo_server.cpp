@@ -1,13 +1,15 @@
 // Serves the generated demo library on 127.0.0.1 until it is stopped.
 //   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--min-size B] [--max-size B]
-//                 [--expect FILE]
+//                 [--expect FILE] [--tone-delay-ms MS]
 // Prints the start address on its first line. With --expect, writes the names the tones
-// get in an empty folder, one per line, so a run can be checked.
+// get in an empty folder, one per line, so a run can be checked. --tone-delay-ms holds each
+// tone back for a while, so that a person can watch a small library being crawled.
 #include "tools/DemoLibrary.h"
 #include "tools/DemoServer.h"
 
 #include <httplib.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace {
 httplib::Server* g_server = nullptr;
@@ -25,7 +28,7 @@ void Stop(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int port = 0, pages = 5, tonesPerPage = 8;
+    int port = 0, pages = 5, tonesPerPage = 8, toneDelayMs = 0;
     long minSize = 2000, maxSize = 32000;
     std::string expectFile;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -41,8 +44,10 @@ int main(int argc, char** argv) {
             maxSize = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--expect"))
             expectFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--tone-delay-ms"))
+            toneDelayMs = std::atoi(argv[i + 1]);
     }
-    if (pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize) {
+    if (pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize || toneDelayMs < 0) {
         std::fprintf(stderr, "pmdemo-server: bad arguments\n");
         return 2;
     }
@@ -60,6 +65,14 @@ int main(int argc, char** argv) {
     server.set_keep_alive_max_count(100000);
     server.set_tcp_nodelay(true);
     ServeDemoLibrary(server, library);
+    if (toneDelayMs > 0) {
+        server.set_pre_routing_handler(
+            [toneDelayMs](const httplib::Request& req, httplib::Response&) {
+                if (req.path.find("l6file") != std::string::npos)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(toneDelayMs));
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
+    }
 
     int bound = port ? (server.bind_to_port("127.0.0.1", port) ? port : -1)
                      : server.bind_to_any_port("127.0.0.1");
