@@ -51,9 +51,9 @@ public:
 
     const std::string& Folder() const { return m_folder; }
 
-    // A new, empty file for a download of url, named after serverName (the name from the
-    // response's Content-Disposition or address, escapes kept) with the first free [N].
-    // Nothing when no file can be created.
+    // A file for a download of url, named after serverName (the name from the response's
+    // Content-Disposition or address, escapes kept) with the first free [N]; it holds what
+    // was written once it is finished. Nothing when no file can be created.
     std::optional<CacheFile> CreateFile(std::u16string_view url, std::u16string_view serverName);
     // Removes one file of url's entry (a download that failed or was aborted).
     void Discard(std::u16string_view url, const std::string& path);
@@ -84,8 +84,8 @@ private:
     void Forget(const Entry& entry);
     // Removes an entry's file from view: kept as a spare when nothing else links to it.
     bool Remove(const std::string& path);
-    // A spare file renamed to path, emptied and open for writing; nothing when there is no
-    // spare or path is taken (errno EEXIST then).
+    // A spare file renamed to path and open for writing from its start, its earlier length
+    // in staleSize; nothing when there is no spare or path is taken (errno EEXIST then).
     UniqueFd ReuseSpare(const std::string& path, off_t* staleSize);
 
     std::string m_folder;
