@@ -3,11 +3,6 @@
 
 namespace {
 
-struct CurlStringDeleter {
-    void operator()(char* text) const { curl_free(text); }
-};
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
-
 bool IsAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
@@ -119,7 +114,7 @@ std::optional<std::string> UrlResolver::Resolve(std::string_view reference) cons
     }
     if (!m_origin.empty() && IsPlainAbsolutePath(clean))
         return m_origin + clean;
-    const std::unique_ptr<CURLU, Deleter> url(curl_url_dup(m_base.get()));
+    const CurlUrl url(curl_url_dup(m_base.get()));
     if (!url || curl_url_set(url.get(), CURLUPART_URL, clean.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
                     CURLUE_OK)
         return std::nullopt;

@@ -1,7 +1,7 @@
 // Resolving a link's address against the address of its document.
 #pragma once
 
-#include <curl/curl.h>
+#include "platform/curl_ptr.h"
 
 #include <memory>
 #include <optional>
@@ -20,10 +20,7 @@ public:
     std::optional<std::string> Resolve(std::string_view reference) const;
 
 private:
-    struct Deleter {
-        void operator()(CURLU* url) const { curl_url_cleanup(url); }
-    };
-    std::unique_ptr<CURLU, Deleter> m_base;
+    CurlUrl m_base;
     // "scheme://host:port" as the parser writes the base, when it is a plain web address:
     // a plain absolute path is joined to it directly, which is what the parser would do but
     // at a small part of the cost (a library page holds many such links).

@@ -23,13 +23,6 @@ constexpr long kReceiveBufferBytes = 64 * 1024;
 // HTTP's own default for a body that does not say what it is.
 constexpr char16_t kUnknownMediaType[] = u"application/octet-stream";
 
-using CurlUrl = std::unique_ptr<CURLU, Binding::CurlUrlDeleter>;
-
-struct CurlStringDeleter {
-    void operator()(char* text) const { curl_free(text); }
-};
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
-
 std::string UrlPart(CURLU* url, CURLUPart part) {
     char* text = nullptr;
     if (curl_url_get(url, part, &text, 0) != CURLUE_OK)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/cache.h"
+#include "platform/curl_ptr.h"
 #include "platform/urlmon.h"
 #include "platform/urlmon_ref.h"
 
@@ -20,10 +21,6 @@ class UrlService;
 
 class Binding final : public IBinding, public IBindingHttpInfo {
 public:
-    struct CurlUrlDeleter {
-        void operator()(CURLU* url) const { curl_url_cleanup(url); }
-    };
-
     Binding(std::u16string url, IBindStatusCallback* callback);
 
     // IUnknown
@@ -90,8 +87,8 @@ private:
     std::u16string m_finalUrl;
     std::u16string m_contentType;
 
-    std::unique_ptr<CURLU, CurlUrlDeleter> m_pUrl; // the address asked for; outlives m_easy
-    CURL* m_easy = nullptr;                        // owned while the transfer runs
+    CurlUrl m_pUrl;         // the address asked for; outlives m_easy
+    CURL* m_easy = nullptr; // owned while the transfer runs
     char m_szCurlError[CURL_ERROR_SIZE] = {};
     bool m_bRequestSent = false;
 

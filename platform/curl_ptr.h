@@ -1,0 +1,16 @@
+// Owned libcurl URL handles and strings, released the way libcurl asks.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+struct CurlUrlDeleter {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+struct CurlStringDeleter {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;
