@@ -16,19 +16,16 @@ std::string NativePath(LPCWSTR path) {
     return ToUtf8(path ? std::u16string_view(path) : u"");
 }
 
-// Copies the whole of source into out; 0 or an errno value.
-int CopyContents(int source, UniqueFd& out) {
+// Copies the whole of in into out; 0 or an errno value.
+int CopyContents(CReadFile& in, UniqueFd& out) {
     char buffer[65536];
     for (;;) {
-        ssize_t got = ::read(source, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
+        uint32_t got = 0;
+        if (!in.Read(buffer, sizeof buffer, &got))
+            return errno ? errno : EIO;
         if (got == 0)
             return 0;
-        if (!out.WriteAll(buffer, static_cast<size_t>(got)))
+        if (!out.WriteAll(buffer, got))
             return errno ? errno : EIO;
     }
 }
@@ -83,25 +80,18 @@ bool GetFileAttributesEx(LPCWSTR path, WIN32_FILE_ATTRIBUTE_DATA* data) {
     return true;
 }
 
-CReadFile::CReadFile(LPCWSTR path) {
-    m_fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+CReadFile::CReadFile(LPCWSTR path)
+    : m_file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC)) {
     struct stat info {};
     // Only regular files are read: a folder, a pipe or a device is no tone.
-    if (m_fd >= 0 && (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-CReadFile::~CReadFile() {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_file.IsOpen() && (::fstat(m_file.get(), &info) != 0 || !S_ISREG(info.st_mode)))
+        m_file.Close();
 }
 
 bool CReadFile::Read(void* buffer, uint32_t size, uint32_t* read) {
     *read = 0;
     for (;;) {
-        ssize_t got = ::read(m_fd, buffer, size);
+        ssize_t got = ::read(m_file.get(), buffer, size);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -136,15 +126,16 @@ int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
     if (::lstat(target.c_str(), &info) == 0)
         return EEXIST;
 
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
-        return errno;
+    errno = 0;
+    CReadFile in(source);
+    if (!in.IsOpen())
+        return errno ? errno : EINVAL; // missing, unreadable, or not a regular file
     const std::string temporary = TemporaryNameBeside(target);
     UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (out.get() < 0)
         return errno;
 
-    int error = CopyContents(in.get(), out);
+    int error = CopyContents(in, out);
     if (!out.Close() && error == 0)
         error = errno ? errno : EIO;
     if (error == 0)

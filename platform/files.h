@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/com.h"
+#include "platform/unique_fd.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,16 +22,13 @@ bool GetFileAttributesEx(LPCWSTR path, WIN32_FILE_ATTRIBUTE_DATA* data);
 class CReadFile {
 public:
     explicit CReadFile(LPCWSTR path);
-    ~CReadFile();
-    CReadFile(const CReadFile&) = delete;
-    CReadFile& operator=(const CReadFile&) = delete;
 
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_file.IsOpen(); }
     // Reads up to size bytes; false on a read error. *read is 0 at the end of the file.
     bool Read(void* buffer, uint32_t size, uint32_t* read);
 
 private:
-    int m_fd = -1;
+    UniqueFd m_file;
 };
 
 // Stores source under destination without replacing anything there: a file that is about to
