@@ -1,5 +1,6 @@
 #include "crawl/StoredName.h"
 #include "platform/text.h"
+#include "platform/text_utf8.h"
 
 #include <string>
 
@@ -19,9 +20,9 @@ size_t Utf8Length(std::u16string_view text) {
 // Drops whole characters from the end of text until it fits in maxBytes of UTF-8.
 void ShortenTo(std::u16string& text, size_t maxBytes) {
     while (!text.empty() && Utf8Length(text) > maxBytes) {
-        bool lowSurrogate = text.back() >= 0xDC00 && text.back() <= 0xDFFF;
+        bool lowSurrogate = utf16::IsLowSurrogate(text.back());
         text.pop_back();
-        if (lowSurrogate && !text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF)
+        if (lowSurrogate && !text.empty() && utf16::IsHighSurrogate(text.back()))
             text.pop_back();
     }
 }

@@ -2,14 +2,13 @@
 #include "naming/Naming.h"
 #include "platform/codepage.h"
 #include "platform/text.h"
+#include "platform/text_utf8.h"
 
 #include <vector>
 
 namespace {
 
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
+using utf16::IsHighSurrogate;
 
 } // namespace
 

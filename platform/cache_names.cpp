@@ -2,17 +2,14 @@
 #include "platform/cache_names.h"
 
 #include "platform/text.h"
+#include "platform/text_utf8.h"
 
 namespace cache {
 
 namespace {
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
+using utf16::IsHighSurrogate;
+using utf16::IsLowSurrogate;
 
 // Units of the code point that starts at i (a pair counts as one code point).
 size_t CodePointUnits(std::u16string_view text, size_t i) {

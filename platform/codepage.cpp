@@ -34,12 +34,8 @@ char ToWindows1252(char16_t unit) {
     return kDefaultChar;
 }
 
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
+using utf16::IsHighSurrogate;
+using utf16::IsLowSurrogate;
 
 std::string EncodeWindows1252(std::u16string_view text) {
     std::string out;

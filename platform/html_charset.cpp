@@ -113,15 +113,15 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
     while (pos + 1 < bytes.size()) {
         const char16_t unit = unitAt(pos);
         pos += 2;
-        if (unit >= 0xD800 && unit <= 0xDBFF && pos + 1 < bytes.size()) {
+        if (utf16::IsHighSurrogate(unit) && pos + 1 < bytes.size()) {
             const char16_t next = unitAt(pos);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
+            if (utf16::IsLowSurrogate(next)) {
                 pos += 2;
-                AppendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (next - 0xDC00));
+                AppendUtf8(out, utf16::Combine(unit, next));
                 continue;
             }
         }
-        AppendUtf8(out, (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : char32_t(unit));
+        AppendUtf8(out, utf16::IsSurrogate(unit) ? kReplacement : char32_t(unit));
     }
     if (pos < bytes.size()) // an odd byte at the end
         AppendUtf8(out, kReplacement);

@@ -10,12 +10,8 @@ bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-bool IsHighSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
+using utf16::IsHighSurrogate;
+using utf16::IsLowSurrogate;
 
 } // namespace
 
@@ -69,7 +65,7 @@ bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint) {
             return false;
         cp = (cp << 6) | (byte & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    if (cp < minimum || cp > 0x10FFFF || utf16::IsSurrogate(cp))
         return false;
     *codePoint = cp;
     pos += trail + 1;
@@ -98,7 +94,7 @@ std::string ToUtf8(std::u16string_view text) {
             continue;
         }
         if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            unit = utf16::Combine(unit, text[i + 1]);
             ++i;
         } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
             unit = kReplacement;

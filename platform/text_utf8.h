@@ -1,5 +1,5 @@
 // One UTF-8 code point at a time, shared by the lenient edge conversions and the strict
-// decoding service.
+// decoding service, and the halves of a UTF-16 surrogate pair.
 #pragma once
 
 #include <cstddef>
@@ -19,3 +19,21 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 void AppendUtf16(std::u16string& out, char32_t codePoint);
 
 } // namespace utf8
+
+namespace utf16 {
+
+constexpr bool IsHighSurrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(char32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+constexpr bool IsSurrogate(char32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+// The code point that a high and a low surrogate stand for together.
+constexpr char32_t Combine(char32_t high, char32_t low) {
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
+} // namespace utf16

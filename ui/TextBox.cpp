@@ -1,4 +1,5 @@
 #include "ui/TextBox.h"
+#include "platform/text_utf8.h"
 #include "platform/wx/wxtext.h"
 
 #include <wx/clipbrd.h>
@@ -14,7 +15,7 @@ namespace {
 // Whether the unit at `offset` ends a pair that must stay whole.
 bool IsSecondHalf(std::u16string_view text, size_t offset) {
     const char16_t unit = text[offset], before = text[offset - 1];
-    return (unit >= 0xDC00 && unit <= 0xDFFF && before >= 0xD800 && before <= 0xDBFF) ||
+    return (utf16::IsLowSurrogate(unit) && utf16::IsHighSurrogate(before)) ||
            (unit == u'\n' && before == u'\r');
 }
 

@@ -1,14 +1,11 @@
 #include "platform/wx/wxtext.h"
+#include "platform/text_utf8.h"
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
+using utf16::IsHighSurrogate;
+using utf16::IsLowSurrogate;
 } // namespace
 
 wxString ToWx(std::u16string_view text) {
@@ -17,7 +14,7 @@ wxString ToWx(std::u16string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         char16_t c = text[i];
         if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            points.push_back(0x10000 + ((char32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            points.push_back(utf16::Combine(c, text[i + 1]));
             ++i;
         } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
             points.push_back(kReplacement);
@@ -36,16 +33,8 @@ std::u16string FromWx(const wxString& text) {
     std::u16string result;
     result.reserve(text.length());
     for (wxUniChar ch : text) {
-        char32_t cp = ch.GetValue();
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            result.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            result.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            result.push_back(static_cast<char16_t>(kReplacement));
-        } else {
-            result.push_back(static_cast<char16_t>(cp));
-        }
+        const char32_t cp = ch.GetValue();
+        utf8::AppendUtf16(result, cp > 0x10FFFF || utf16::IsSurrogate(cp) ? kReplacement : cp);
     }
     return result;
 }
