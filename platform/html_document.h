@@ -3,7 +3,6 @@
 #pragma once
 
 #include "platform/com_object.h"
-
 #include "platform/com_ptr.h"
 #include "platform/html_parse.h"
 #include "platform/mshtml.h"
