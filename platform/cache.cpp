@@ -35,18 +35,25 @@ std::string MakeFolder(std::string root) {
 } // namespace
 
 bool CacheFile::Write(const char* data, size_t size) {
-    if (!file.WriteAll(data, size))
+    if (!file.WriteAll(data, size)) {
+        error = errno;
         return false;
+    }
     written += static_cast<off_t>(size);
     return true;
 }
 
 bool CacheFile::Finish() {
     if (file.IsOpen() && written < staleSize && ::ftruncate(file.get(), written) != 0) {
+        error = errno;
         file.Close();
         return false;
     }
-    return file.Close();
+    if (!file.Close()) {
+        error = errno;
+        return false;
+    }
+    return true;
 }
 
 std::unique_ptr<UrlCache> UrlCache::Create() {
@@ -86,7 +93,7 @@ void UrlCache::NumberPool::Give(unsigned n) {
 }
 
 std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
-                                              std::u16string_view serverName) {
+                                              std::u16string_view serverName, int* error) {
     std::u16string name = SafeFileName(serverName);
     size_t maxNameUnits = kMaxPathUnits - m_folderUnits - 1; // "<folder>/<name>"
     // Numbers are tracked here, so the first free one is found without probing the folder.
@@ -105,17 +112,22 @@ std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
                 file = UniqueFd(::open(path.c_str(),
                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
         }
+        const int failure = decorated.empty() ? ENAMETOOLONG : errno;
         if (file.IsOpen()) {
             m_entries[std::u16string(url)].push_back(Entry{path, name, n});
             return CacheFile{path, FromUtf8(path), std::move(file), staleSize};
         }
-        if (decorated.empty() || errno != EEXIST) {
+        if (failure != EEXIST) {
             pool.Give(n);
             if (pool.Unused())
                 m_numbers.erase(name);
+            if (error)
+                *error = failure;
             return std::nullopt;
         }
     }
+    if (error)
+        *error = EEXIST;
     return std::nullopt;
 }
 

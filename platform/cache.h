@@ -34,6 +34,7 @@ struct CacheFile {
     UniqueFd file;
     off_t staleSize = 0; // length of a reused file's earlier content
     off_t written = 0;
+    int error = 0; // errno of the Write or Finish that failed
 
     bool Write(const char* data, size_t size);
     // Ends the file at what was written and closes it; false when either fails.
@@ -53,8 +54,9 @@ public:
 
     // A file for a download of url, named after serverName (the name from the response's
     // Content-Disposition or address, escapes kept) with the first free [N]; it holds what
-    // was written once it is finished. Nothing when no file can be created.
-    std::optional<CacheFile> CreateFile(std::u16string_view url, std::u16string_view serverName);
+    // was written once it is finished. Nothing when no file can be created; *error says why.
+    std::optional<CacheFile> CreateFile(std::u16string_view url, std::u16string_view serverName,
+                                        int* error = nullptr);
     // Removes one file of url's entry (a download that failed or was aborted).
     void Discard(std::u16string_view url, const std::string& path);
     // Removes every file of url's entry; true when at least one was there.

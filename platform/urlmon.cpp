@@ -154,3 +154,7 @@ std::string UrlCacheFolder() {
     UrlService* service = UrlService::Get();
     return service ? service->Cache().Folder() : std::string();
 }
+
+std::u16string GetUrlCacheFolder() {
+    return FromUtf8(UrlCacheFolder());
+}

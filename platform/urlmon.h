@@ -24,6 +24,9 @@ constexpr HRESULT INET_E_RESOURCE_NOT_FOUND = static_cast<HRESULT>(0x800C0005);
 constexpr HRESULT INET_E_DOWNLOAD_FAILURE = static_cast<HRESULT>(0x800C0008);
 constexpr HRESULT INET_E_INVALID_URL = static_cast<HRESULT>(0x800C0002);
 constexpr HRESULT INET_E_UNKNOWN_PROTOCOL = static_cast<HRESULT>(0x800C000D);
+// The cache file of a download could not be created, written or finished: the temporary
+// folder is full, read-only or over quota. Every later download would fail the same way.
+constexpr HRESULT STG_E_WRITEFAULT = static_cast<HRESULT>(0x8003001D);
 
 // Bind flags (GetBindInfo).
 constexpr DWORD BINDF_ASYNCHRONOUS = 0x1;
@@ -93,6 +96,10 @@ struct IBindStatusCallback : IUnknown {
     virtual HRESULT OnLowResource(DWORD reserved) = 0;
     virtual HRESULT OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode,
                                LPCWSTR szStatusText) = 0;
+    // For a failed transfer (other than E_ABORT) szError says why in a few words a user
+    // understands, lower-case and without a closing period ("HTTP 404 Not Found",
+    // "connection refused", "the server did not answer"); for STG_E_WRITEFAULT it is the
+    // system's own text ("No space left on device"). Null for E_ABORT and success.
     virtual HRESULT OnStopBinding(HRESULT hresult, LPCWSTR szError) = 0;
     virtual HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) = 0;
     virtual HRESULT OnDataAvailable(DWORD grfBSCF, DWORD dwSize, FORMATETC* pformatetc,
@@ -131,3 +138,5 @@ bool UrlServiceStartup();
 void UrlServiceShutdown();
 // The process's private cache folder (valid between startup and shutdown).
 std::string UrlCacheFolder();
+// The same folder as the observer is told paths; empty when the service is not running.
+std::u16string GetUrlCacheFolder();

@@ -4,12 +4,14 @@
 
 #include "platform/pump.h"
 #include "platform/text.h"
+#include "platform/urlmon_failure.h"
 #include "platform/urlmon_headers.h"
 #include "platform/urlmon_service.h"
 #include "version.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <memory>
 #include <utility>
 
@@ -120,21 +122,21 @@ void Binding::Start(UrlService& service) {
     std::string url = ToUtf8(m_url);
     std::string scheme = UrlScheme(url);
     if (!scheme.empty() && scheme != "http" && scheme != "https") {
-        Finish(INET_E_UNKNOWN_PROTOCOL);
+        Finish(INET_E_UNKNOWN_PROTOCOL, kOnlyWebReason);
         return;
     }
     // Spaces and raw bytes in an address are escaped; escapes already there are kept.
     CurlUrl parsed(curl_url());
     if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(),
                                 CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) != CURLUE_OK) {
-        Finish(INET_E_INVALID_URL);
+        Finish(INET_E_INVALID_URL, kInvalidAddressReason);
         return;
     }
     std::u16string host = FromUtf8(UrlPart(parsed.get(), CURLUPART_HOST));
 
     m_easy = curl_easy_init();
     if (!m_easy) {
-        Finish(E_OUTOFMEMORY);
+        Finish(E_OUTOFMEMORY, kOutOfMemoryReason);
         return;
     }
     static const std::string userAgent = UserAgent();
@@ -152,7 +154,6 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_szCurlError);
     // A proxy's answer to CONNECT is not the resource's response.
     curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Binding::HeaderCallback);
@@ -165,7 +166,7 @@ void Binding::Start(UrlService& service) {
     // answers a bind, every bind asks the server.
     if (!service.Add(m_easy, this)) {
         curl_easy_cleanup(std::exchange(m_easy, nullptr));
-        Finish(E_FAIL);
+        Finish(E_FAIL, u"the download could not be started");
         return;
     }
     m_state = State::Running;
@@ -181,7 +182,7 @@ size_t Binding::HeaderCallback(char* data, size_t size, size_t count, void* self
     try {
         return binding->OnHeaderLine(std::string_view(data, bytes)) ? bytes : 0;
     } catch (...) {
-        binding->m_bLocalFailure = true;
+        binding->FailLocally(kOutOfMemoryReason);
         return 0;
     }
 }
@@ -192,7 +193,7 @@ size_t Binding::WriteCallback(char* data, size_t size, size_t count, void* self)
     try {
         return binding->OnBody(data, bytes) ? bytes : 0;
     } catch (...) {
-        binding->m_bLocalFailure = true;
+        binding->FailLocally(kOutOfMemoryReason);
         return 0;
     }
 }
@@ -204,7 +205,7 @@ int Binding::PrereqCallback(void* self, char*, char*, int, int) {
         binding->PostProgress(BINDSTATUS_SENDINGREQUEST, u"");
         return CURL_PREREQFUNC_OK;
     } catch (...) {
-        binding->m_bLocalFailure = true;
+        binding->FailLocally(kOutOfMemoryReason);
         return CURL_PREREQFUNC_ABORT;
     }
 }
@@ -212,6 +213,7 @@ int Binding::PrereqCallback(void* self, char*, char*, int, int) {
 bool Binding::OnHeaderLine(std::string_view line) {
     if (line.starts_with("HTTP/")) {
         m_response = Response{}; // each response of a redirect chain speaks for itself
+        m_response.statusPhrase = StatusLinePhrase(line);
         return true;
     }
     if (TrimHeaderValue(line).empty())
@@ -255,10 +257,8 @@ bool Binding::BeginBody() {
         return true;
     m_bBodyBegun = true;
     UrlService* service = UrlService::Get();
-    if (!service) {
-        m_bLocalFailure = true;
-        return false;
-    }
+    if (!service)
+        return FailLocally(u"the download service has stopped");
     m_contentType = FromUtf8(m_response.contentType);
     curl_off_t contentLength = -1;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
@@ -275,11 +275,10 @@ bool Binding::BeginBody() {
         name = FileNameFromContentDisposition(*m_response.disposition);
     if (!name)
         name = LastPathSegment(ToUtf8(m_finalUrl));
-    m_cacheFile = service->Cache().CreateFile(m_url, FromUtf8(*name));
-    if (!m_cacheFile) {
-        m_bLocalFailure = true;
-        return false;
-    }
+    int error = 0;
+    m_cacheFile = service->Cache().CreateFile(m_url, FromUtf8(*name), &error);
+    if (!m_cacheFile)
+        return FailCache(error);
     PostProgress(BINDSTATUS_CACHEFILENAMEAVAILABLE, m_cacheFile->path16, 0, expected);
     return true;
 }
@@ -287,20 +286,34 @@ bool Binding::BeginBody() {
 bool Binding::OnBody(const char* data, size_t size) {
     if (!m_bBodyBegun && !BeginBody())
         return false;
-    if (!m_cacheFile || !m_cacheFile->Write(data, size)) {
-        m_bLocalFailure = true; // a full disk ends the transfer
-        return false;
-    }
+    if (!m_cacheFile || !m_cacheFile->Write(data, size))
+        return FailCache(m_cacheFile ? m_cacheFile->error : EIO); // a full disk ends it
     m_nBytes += size;
     PostDownloading();
     return true;
 }
 
+bool Binding::FailLocally(const char16_t* reason) {
+    if (SUCCEEDED(m_hrLocalFailure)) {
+        m_hrLocalFailure = INET_E_DOWNLOAD_FAILURE;
+        m_szLocalFailure = reason;
+    }
+    return false;
+}
+
+bool Binding::FailCache(int error) {
+    if (SUCCEEDED(m_hrLocalFailure)) {
+        m_hrLocalFailure = STG_E_WRITEFAULT;
+        m_nCacheError = error != 0 ? error : EIO;
+    }
+    return false;
+}
+
 HRESULT Binding::ResultOf(CURLcode code) const {
     if (m_nHttpError != 0)
         return m_nHttpError == 404 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
-    if (m_bLocalFailure)
-        return INET_E_DOWNLOAD_FAILURE;
+    if (FAILED(m_hrLocalFailure))
+        return m_hrLocalFailure;
     switch (code) {
     case CURLE_OK:
         return S_OK;
@@ -319,20 +332,33 @@ HRESULT Binding::ResultOf(CURLcode code) const {
     }
 }
 
+std::u16string Binding::ReasonOf(CURLcode code, long osError) const {
+    if (m_nHttpError != 0)
+        return HttpFailureReason(m_nHttpError, m_response.statusPhrase);
+    if (m_hrLocalFailure == STG_E_WRITEFAULT)
+        return SystemErrorText(m_nCacheError);
+    if (m_szLocalFailure)
+        return m_szLocalFailure;
+    return TransferFailureReason(code, osError);
+}
+
 void Binding::OnTransferDone(CURLcode code) {
     Ref<Binding> keep(this);
+    long osError = 0; // read before the handle goes
+    curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
     HRESULT hr = ResultOf(code);
     // A body-less answer (or one whose headers ended oddly) still makes its cache file.
     if (SUCCEEDED(hr) && !BeginBody())
-        hr = INET_E_DOWNLOAD_FAILURE;
+        hr = ResultOf(code);
     StopTransfer();
-    if (SUCCEEDED(hr) && (!m_cacheFile || !m_cacheFile->Finish()))
-        hr = INET_E_DOWNLOAD_FAILURE;
+    if (SUCCEEDED(hr) && !(m_cacheFile && m_cacheFile->Finish())) {
+        FailCache(m_cacheFile ? m_cacheFile->error : EIO);
+        hr = ResultOf(code);
+    }
     if (FAILED(hr)) {
-        m_stopText = m_nHttpError != 0 ? u"HTTP status " + FromUtf8(std::to_string(m_nHttpError))
-                                       : FromUtf8(m_szCurlError);
+        std::u16string reason = ReasonOf(code, osError);
         DiscardCacheFile();
-        Finish(hr);
+        Finish(hr, std::move(reason));
         return;
     }
     if (!m_bDownloadingPosted)
@@ -386,8 +412,9 @@ void Binding::Cancel() {
         service->Forget(this);
 }
 
-void Binding::Finish(HRESULT hr) {
+void Binding::Finish(HRESULT hr, std::u16string reason) {
     m_hrStop = hr;
+    m_stopText = std::move(reason);
     m_state = State::Finished;
     PostStop();
 }

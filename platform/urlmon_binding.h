@@ -62,8 +62,15 @@ private:
     // The final response starts: type, address and cache file are known.
     bool BeginBody();
 
+    // A failure on this side of the connection; it outranks what libcurl reports. False, so
+    // that a libcurl callback can return it. Allocates nothing: it runs in libcurl's frames.
+    bool FailLocally(const char16_t* reason);
+    // The cache file could not be made, written or finished; error is the errno.
+    bool FailCache(int error);
+
     HRESULT ResultOf(CURLcode code) const;
-    void Finish(HRESULT hr);
+    std::u16string ReasonOf(CURLcode code, long osError) const;
+    void Finish(HRESULT hr, std::u16string reason = {});
     void StopTransfer();
     void DiscardCacheFile();
 
@@ -89,7 +96,6 @@ private:
 
     CurlUrl m_pUrl;         // the address asked for; outlives m_easy
     CURL* m_easy = nullptr; // owned while the transfer runs
-    char m_szCurlError[CURL_ERROR_SIZE] = {};
     bool m_bRequestSent = false;
 
     // The response being received (each redirect starts a new one).
@@ -98,9 +104,12 @@ private:
         std::optional<std::string> disposition;
         bool hasLocation = false;
         std::string location;
+        std::string statusPhrase;
     } m_response;
     long m_nHttpError = 0; // a status of 400 or more ends the transfer
-    bool m_bLocalFailure = false;
+    HRESULT m_hrLocalFailure = S_OK;
+    const char16_t* m_szLocalFailure = nullptr; // the reason, when not the cache's
+    int m_nCacheError = 0;                      // errno of the failed cache file
 
     bool m_bBodyBegun = false;
     std::optional<cache::CacheFile> m_cacheFile;

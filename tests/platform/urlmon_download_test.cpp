@@ -88,6 +88,18 @@ protected:
         s.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
             res.set_redirect(req.get_param_value("to"));
         });
+        s.Get("/loop",
+              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+        // Promises more than it sends, then closes the connection.
+        s.Get("/cut", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(1000, "application/octet-stream",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset > 0)
+                                             return false;
+                                         sink.write(m_slice.data(), 100);
+                                         return true;
+                                     });
+        });
         s.Get("/slices/Big.l6t", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content_provider(kSliced, "application/octet-stream",
                                      [this](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -263,31 +275,45 @@ TEST_F(DownloadTest, DeletingACacheEntryRemovesEveryFileOfTheUrlAndFreesItsNumbe
     EXPECT_EQ(Run("/files/Tone.l6t")->CacheFile(), UrlCacheFolder() + "/Tone[1].l6t");
 }
 
-TEST_F(DownloadTest, FailuresStopWithTheirCodeAndLeaveNothingInTheCache) {
+TEST_F(DownloadTest, FailuresStopWithTheirCodeAndReasonAndLeaveNothingInTheCache) {
     TestServer closed;
     closed.Start();
     std::u16string refused = closed.Url16("/x.l6t");
     closed.Stop();
+    // https to a server that speaks plain http.
+    std::u16string tls = u"https" + m_server.Url16("/files/x.l6t").substr(4);
+    constexpr char kOnlyWeb[] = "only http and https addresses can be crawled";
     struct Case {
         std::u16string url;
         HRESULT hr;
+        std::string reason;
     } cases[] = {
-        {m_server.Url16("/status/404"), INET_E_RESOURCE_NOT_FOUND},
-        {m_server.Url16("/status/500"), INET_E_DOWNLOAD_FAILURE},
-        {m_server.Url16("/status/403"), INET_E_DOWNLOAD_FAILURE},
-        {refused, INET_E_CANNOT_CONNECT},
-        {m_server.Url16("/redirect?to=file:///etc/passwd"), INET_E_UNKNOWN_PROTOCOL},
-        {u"file:///etc/passwd", INET_E_UNKNOWN_PROTOCOL},
-        {u"ftp://127.0.0.1/x", INET_E_UNKNOWN_PROTOCOL},
-        {u"no-scheme/x.l6t", INET_E_INVALID_URL},
+        {m_server.Url16("/status/404"), INET_E_RESOURCE_NOT_FOUND, "HTTP 404 Not Found"},
+        {m_server.Url16("/status/500"), INET_E_DOWNLOAD_FAILURE, "HTTP 500 Internal Server Error"},
+        {m_server.Url16("/status/418"), INET_E_DOWNLOAD_FAILURE, "HTTP 418 I'm a teapot"},
+        {refused, INET_E_CANNOT_CONNECT, "connection refused"},
+        {tls, INET_E_DOWNLOAD_FAILURE, "the secure connection failed"},
+        {m_server.Url16("/loop"), INET_E_DOWNLOAD_FAILURE, "too many redirects"},
+        {m_server.Url16("/redirect?to=file:///etc/passwd"), INET_E_UNKNOWN_PROTOCOL, kOnlyWeb},
+        {u"file:///etc/passwd", INET_E_UNKNOWN_PROTOCOL, kOnlyWeb},
+        {u"ftp://127.0.0.1/x", INET_E_UNKNOWN_PROTOCOL, kOnlyWeb},
+        {u"no-scheme/x.l6t", INET_E_INVALID_URL, "the address is not valid"},
     };
     for (const Case& c : cases) {
         Download d = Download::Adopt(StartDownload(c.url));
         ASSERT_TRUE(PumpUntil([&] { return d->Stopped(); })) << ToUtf8(c.url);
         EXPECT_EQ(d->Result(), c.hr) << ToUtf8(c.url);
+        EXPECT_EQ(d->Reason(), c.reason) << ToUtf8(c.url);
         EXPECT_EQ(d->Find(BINDSTATUS_CACHEFILENAMEAVAILABLE), nullptr) << ToUtf8(c.url);
         EXPECT_TRUE(CacheIsEmpty()) << ToUtf8(c.url);
     }
+
+    // A body cut short: its partial file goes.
+    Download cut = Run("/cut");
+    EXPECT_EQ(cut->Result(), INET_E_DOWNLOAD_FAILURE);
+    EXPECT_EQ(cut->Reason(), "the connection was lost");
+    EXPECT_TRUE(CacheIsEmpty());
+
     IMoniker* moniker = nullptr;
     EXPECT_EQ(CreateURLMoniker(nullptr, u"", &moniker), INET_E_INVALID_URL);
 }
@@ -386,7 +412,9 @@ TEST_F(DownloadTest, AFullDiskFailsTheTransferAndRemovesThePartialFile) {
     Download d = Run("/huge?size=" + std::to_string(4 << 20));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE);
+    // Told apart from a failed download: every later one would fail the same way.
+    EXPECT_EQ(d->Result(), STG_E_WRITEFAULT);
+    EXPECT_EQ(d->Reason(), "File too large");
     EXPECT_TRUE(CacheIsEmpty());
 }
 

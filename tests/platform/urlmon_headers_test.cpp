@@ -1,4 +1,7 @@
-// Reading a server's naming headers: what counts as a file name and what is ignored.
+// Reading what a server says: what in its naming headers counts as a file name and what is
+// ignored, and how its status line names a failure.
+#include "platform/text.h"
+#include "platform/urlmon_failure.h"
 #include "platform/urlmon_headers.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +42,19 @@ TEST(UrlNames, LastPathSegmentKeepsEscapesAndIgnoresQueryAndFragment) {
     EXPECT_EQ(LastPathSegment("http://h/dir/Caf%C3%A9.l6t?x=/y#z/w"), "Caf%C3%A9.l6t");
     EXPECT_EQ(LastPathSegment("http://h/dir/"), "");
     EXPECT_EQ(LastPathSegment("http://h?q=/a.l6t"), "");
+}
+
+TEST(StatusLine, AFailureIsNamedByTheServersPhraseElseTheStandardOne) {
+    using urlmon::HttpFailureReason;
+    using urlmon::StatusLinePhrase;
+    EXPECT_EQ(StatusLinePhrase("HTTP/1.1 404 Not Found\r\n"), "Not Found");
+    EXPECT_EQ(StatusLinePhrase("HTTP/1.1 503 Service  Unavailable \r\n"), "Service  Unavailable");
+    EXPECT_EQ(StatusLinePhrase("HTTP/2 404 \r\n"), "");
+    EXPECT_EQ(StatusLinePhrase("HTTP/1.0 404\r\n"), "");
+    EXPECT_EQ(ToUtf8(HttpFailureReason(404, "Gone Fishing")), "HTTP 404 Gone Fishing");
+    EXPECT_EQ(ToUtf8(HttpFailureReason(404, "")), "HTTP 404 Not Found");
+    EXPECT_EQ(ToUtf8(HttpFailureReason(418, "")), "HTTP 418");
+    EXPECT_EQ(ToUtf8(HttpFailureReason(500, "Bad\x01\x1b[31m")), "HTTP 500 Bad  [31m");
 }
 
 } // namespace

@@ -17,8 +17,8 @@ struct Notification {
     ULONG status = 0; // OnProgress status code
     ULONG progress = 0;
     ULONG progressMax = 0;
-    std::string text;
-    DWORD flags = 0; // OnDataAvailable
+    std::string text; // OnProgress status text, OnStopBinding reason; "(null)" for none
+    DWORD flags = 0;  // OnDataAvailable
     DWORD tymed = 0;
     HRESULT hr = S_OK; // OnStopBinding
     bool outsideDispatch = false;
@@ -33,6 +33,7 @@ public:
 
     bool Stopped() const { return !events.empty() && events.back().kind == Notification::Stop; }
     HRESULT Result() const { return Stopped() ? events.back().hr : E_UNEXPECTED; }
+    std::string Reason() const { return Stopped() ? events.back().text : std::string(); }
     std::vector<ULONG> Statuses() const {
         std::vector<ULONG> statuses;
         for (const Notification& n : events) {
@@ -74,9 +75,10 @@ public:
         n.text = text ? ToUtf8(text) : "(null)";
         return Record(n);
     }
-    HRESULT OnStopBinding(HRESULT hr, LPCWSTR) override {
+    HRESULT OnStopBinding(HRESULT hr, LPCWSTR error) override {
         Notification n(Notification::Stop);
         n.hr = hr;
+        n.text = error ? ToUtf8(error) : "(null)";
         return Record(n);
     }
     HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO*) override {

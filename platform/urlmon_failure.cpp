@@ -1,0 +1,181 @@
+// The words a failed transfer is reported with.
+#include "platform/urlmon_failure.h"
+
+#include "platform/text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace urlmon {
+
+namespace {
+
+// A server's phrase is shown as it came, but only as one short line of text.
+constexpr size_t kMaxPhraseUnits = 80;
+
+// The standard phrases of the well-known failure codes, for a status line that has none.
+constexpr struct {
+    long status;
+    const char* phrase;
+} kStandardPhrases[] = {
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {402, "Payment Required"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {406, "Not Acceptable"},
+    {407, "Proxy Authentication Required"},
+    {408, "Request Timeout"},
+    {409, "Conflict"},
+    {410, "Gone"},
+    {411, "Length Required"},
+    {412, "Precondition Failed"},
+    {413, "Content Too Large"},
+    {414, "URI Too Long"},
+    {415, "Unsupported Media Type"},
+    {416, "Range Not Satisfiable"},
+    {417, "Expectation Failed"},
+    {421, "Misdirected Request"},
+    {422, "Unprocessable Content"},
+    {425, "Too Early"},
+    {426, "Upgrade Required"},
+    {428, "Precondition Required"},
+    {429, "Too Many Requests"},
+    {431, "Request Header Fields Too Large"},
+    {451, "Unavailable For Legal Reasons"},
+    {500, "Internal Server Error"},
+    {501, "Not Implemented"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway Timeout"},
+    {505, "HTTP Version Not Supported"},
+    {507, "Insufficient Storage"},
+    {508, "Loop Detected"},
+    {511, "Network Authentication Required"},
+};
+
+const char* StandardPhrase(long status) {
+    for (const auto& entry : kStandardPhrases) {
+        if (entry.status == status)
+            return entry.phrase;
+    }
+    return nullptr;
+}
+
+// A system or library message made to read as the tail of a sentence: "Connection refused"
+// becomes "connection refused"; an acronym such as "SSL" keeps its capitals.
+std::u16string AsReason(std::string_view message) {
+    while (!message.empty() && (message.back() == '.' || message.back() == ' '))
+        message.remove_suffix(1);
+    std::u16string reason = FromUtf8(message);
+    if (reason.size() >= 2 && reason[0] >= u'A' && reason[0] <= u'Z' &&
+        !(reason[1] >= u'A' && reason[1] <= u'Z'))
+        reason[0] = static_cast<char16_t>(reason[0] - u'A' + u'a');
+    return reason;
+}
+
+std::string ErrnoMessage(int error) {
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer); // GNU: the message, maybe not in buffer
+}
+
+} // namespace
+
+std::string_view StatusLinePhrase(std::string_view statusLine) {
+    // "HTTP/1.1 404 Not Found": the phrase follows the second space.
+    size_t code = statusLine.find(' ');
+    if (code == std::string_view::npos)
+        return {};
+    size_t phrase = statusLine.find(' ', code + 1);
+    if (phrase == std::string_view::npos)
+        return {};
+    std::string_view text = statusLine.substr(phrase + 1);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
+                             text.back() == '\t'))
+        text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    return text;
+}
+
+std::u16string HttpFailureReason(long status, std::string_view phrase) {
+    std::u16string reason = u"HTTP " + FromUtf8(std::to_string(status));
+    std::u16string text;
+    for (char16_t c : FromUtf8(phrase)) {
+        if (text.size() == kMaxPhraseUnits) {
+            if (c >= 0xDC00 && c <= 0xDFFF)
+                text.pop_back(); // not half a character
+            break;
+        }
+        text += c < 0x20 || c == 0x7F ? u' ' : c;
+    }
+    if (text.empty()) {
+        if (const char* standard = StandardPhrase(status))
+            text = FromUtf8(standard);
+    }
+    return text.empty() ? reason : reason + u" " + text;
+}
+
+std::u16string TransferFailureReason(CURLcode code, long osError) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return u"the server's name could not be found";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return u"the proxy's name could not be found";
+    case CURLE_OPERATION_TIMEDOUT:
+        return kNoAnswerReason;
+    case CURLE_COULDNT_CONNECT:
+        // The system knows why: refused, no route to the host, the network is down.
+        if (osError == ETIMEDOUT)
+            return kNoAnswerReason;
+        if (osError != 0)
+            return AsReason(ErrnoMessage(static_cast<int>(osError)));
+        return u"the server could not be reached";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_USE_SSL_FAILED:
+        return u"the secure connection failed";
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return u"the connection was lost";
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return u"the server's answer could not be understood";
+    case CURLE_TOO_MANY_REDIRECTS:
+        return u"too many redirects";
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return kOnlyWebReason;
+    case CURLE_URL_MALFORMAT:
+        return kInvalidAddressReason;
+    case CURLE_OUT_OF_MEMORY:
+        return kOutOfMemoryReason;
+    default:
+        if (osError != 0)
+            return AsReason(ErrnoMessage(static_cast<int>(osError)));
+        return AsReason(curl_easy_strerror(code));
+    }
+}
+
+std::u16string SystemErrorText(int error) {
+    return FromUtf8(ErrnoMessage(error));
+}
+
+} // namespace urlmon
