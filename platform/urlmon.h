@@ -140,3 +140,7 @@ void UrlServiceShutdown();
 std::string UrlCacheFolder();
 // The same folder as the observer is told paths; empty when the service is not running.
 std::u16string GetUrlCacheFolder();
+
+// Tests: libcurl's connect limit and how long a transfer may receive nothing before it ends,
+// made short so that a silent server is seen in about a second. Zero restores the default.
+void SetTransferTimeoutsForTesting(long connectMs, long silentSeconds);

@@ -20,7 +20,14 @@ namespace urlmon {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-constexpr long kConnectTimeoutMs = 30000;
+// libcurl's own limits stay above the engine's stall watchdog for tones (20 s without progress
+// and 10 s of grace, then it aborts and tries again): a shorter limit would end a stalled tone
+// first and cost it its retries. They still end a transfer nothing watches, such as a page's,
+// when its server never answers.
+constexpr long kConnectTimeoutMs = 60000;
+constexpr long kSilentSeconds = 60; // receiving under 1 byte/s for this long ends a transfer
+long g_nConnectTimeoutMs = kConnectTimeoutMs;
+long g_nSilentSeconds = kSilentSeconds;
 constexpr long kReceiveBufferBytes = 64 * 1024;
 // HTTP's own default for a body that does not say what it is.
 constexpr char16_t kUnknownMediaType[] = u"application/octet-stream";
@@ -149,8 +156,10 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, kMaxRedirects);
-    // No overall time limit: the engine has its own stall watchdog.
-    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    // No overall time limit: a large tone may take long, as long as data keeps coming.
+    curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT_MS, g_nConnectTimeoutMs);
+    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, g_nSilentSeconds);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
@@ -321,7 +330,7 @@ HRESULT Binding::ResultOf(CURLcode code) const {
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_CONNECT:
         return INET_E_CANNOT_CONNECT;
-    case CURLE_OPERATION_TIMEDOUT: // only the connect timeout is set
+    case CURLE_OPERATION_TIMEDOUT: // no connection in time, or nothing received for long
         return m_bRequestSent ? INET_E_DOWNLOAD_FAILURE : INET_E_CANNOT_CONNECT;
     case CURLE_UNSUPPORTED_PROTOCOL: // also a redirect to anything but http/https
         return INET_E_UNKNOWN_PROTOCOL;
@@ -485,3 +494,8 @@ void Binding::PostStop() {
 }
 
 } // namespace urlmon
+
+void SetTransferTimeoutsForTesting(long connectMs, long silentSeconds) {
+    urlmon::g_nConnectTimeoutMs = connectMs > 0 ? connectMs : urlmon::kConnectTimeoutMs;
+    urlmon::g_nSilentSeconds = silentSeconds > 0 ? silentSeconds : urlmon::kSilentSeconds;
+}

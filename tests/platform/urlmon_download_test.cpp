@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +102,11 @@ protected:
                                          return true;
                                      });
         });
+        // Takes the request and says nothing until the test ends.
+        s.Get("/silent", [this](const httplib::Request&, httplib::Response& res) {
+            m_lockstep.WaitFor(UINT64_MAX);
+            res.set_content("late", "text/plain");
+        });
         s.Get("/slices/Big.l6t", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content_provider(kSliced, "application/octet-stream",
                                      [this](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -132,6 +139,7 @@ protected:
     void TearDown() override {
         m_lockstep.Release();
         UrlServiceShutdown();
+        SetTransferTimeoutsForTesting(0, 0);
     }
 
     Download Start(const std::string& path, HRESULT* bindResult = nullptr) {
@@ -316,6 +324,16 @@ TEST_F(DownloadTest, FailuresStopWithTheirCodeAndReasonAndLeaveNothingInTheCache
 
     IMoniker* moniker = nullptr;
     EXPECT_EQ(CreateURLMoniker(nullptr, u"", &moniker), INET_E_INVALID_URL);
+}
+
+TEST_F(DownloadTest, ASilentServerEndsTheTransferOnItsOwn) {
+    SetTransferTimeoutsForTesting(1000, 1);
+    const auto start = std::chrono::steady_clock::now();
+    Download d = Start("/silent");
+    ASSERT_TRUE(PumpUntil([&] { return d->Stopped(); }, std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE);
+    EXPECT_EQ(d->Reason(), "the server did not answer");
 }
 
 TEST_F(DownloadTest, RedirectsAreFollowedAndTheFinalUrlIsKnown) {
