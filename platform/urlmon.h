@@ -79,6 +79,9 @@ struct STGMEDIUM {
 };
 
 struct IBinding : IUnknown {
+    // Stops the transfer. The callback's OnStopBinding(E_ABORT, nullptr) is called before
+    // this returns, and nothing of the binding reaches the callback after it. S_FALSE when
+    // the stop had already been delivered.
     virtual HRESULT Abort() = 0;
 };
 

@@ -387,28 +387,18 @@ void Binding::OnTransferDone(CURLcode code) {
 }
 
 HRESULT Binding::Abort() {
+    if (m_state == State::Stopped)
+        return S_FALSE;
+    // The callback may let go of its last reference to this binding while it is told.
     Ref<Binding> keep(this);
-    switch (m_state) {
-    case State::Created:
-    case State::Running:
-        StopTransfer();
-        DiscardCacheFile();
-        m_bAborted = true;
-        Finish(E_ABORT);
-        return S_OK;
-    case State::Finished:
-        if (m_bAborted)
-            return S_FALSE;
-        // Over, but not yet told: the queued stop reports the abort, nothing else arrives.
-        m_bAborted = true;
-        m_hrStop = E_ABORT;
-        m_stopText.clear();
-        DiscardCacheFile();
-        return S_OK;
-    case State::Stopped:
-        break;
-    }
-    return S_FALSE;
+    StopTransfer();
+    DiscardCacheFile();
+    // Told now rather than through the pump: a stop queued behind other messages would reach
+    // the callback's owner later, when it may already be busy with something else.
+    m_hrStop = E_ABORT;
+    m_stopText.clear();
+    DeliverStop();
+    return S_OK;
 }
 
 void Binding::Cancel() {
@@ -426,6 +416,15 @@ void Binding::Finish(HRESULT hr, std::u16string reason) {
     m_stopText = std::move(reason);
     m_state = State::Finished;
     PostStop();
+}
+
+void Binding::DeliverStop() {
+    m_state = State::Stopped;
+    Ref<IBindStatusCallback> callback = std::move(m_pCallback);
+    if (UrlService* service = UrlService::Get())
+        service->Forget(this);
+    if (callback)
+        callback->OnStopBinding(m_hrStop, m_stopText.empty() ? nullptr : m_stopText.c_str());
 }
 
 void Binding::StopTransfer() {
@@ -447,7 +446,7 @@ void Binding::DiscardCacheFile() {
 
 void Binding::Post(std::function<void(IBindStatusCallback&)> notify) {
     PostThreadMessage([self = Ref(this), notify = std::move(notify)] {
-        if (self->m_bAborted || !self->m_pCallback)
+        if (!self->m_pCallback) // stopped meanwhile
             return;
         Ref<IBindStatusCallback> callback = self->m_pCallback;
         notify(*callback.get());
@@ -481,15 +480,8 @@ void Binding::PostDownloading() {
 
 void Binding::PostStop() {
     PostThreadMessage([self = Ref(this)] {
-        if (self->m_state != State::Finished)
-            return; // cancelled at shutdown
-        self->m_state = State::Stopped;
-        Ref<IBindStatusCallback> callback = std::move(self->m_pCallback);
-        if (UrlService* service = UrlService::Get())
-            service->Forget(self.get());
-        if (callback)
-            callback->OnStopBinding(self->m_hrStop,
-                                    self->m_stopText.empty() ? nullptr : self->m_stopText.c_str());
+        if (self->m_state == State::Finished) // not aborted or cancelled meanwhile
+            self->DeliverStop();
     });
 }
 

@@ -27,8 +27,9 @@ public:
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
     ULONG AddRef() override;
     ULONG Release() override;
-    // IBinding: stops the transfer at once, removes its cache file and delivers nothing but
-    // OnStopBinding(E_ABORT). S_FALSE when the stop has already been delivered or requested.
+    // IBinding: stops the transfer at once, removes its cache file and calls
+    // OnStopBinding(E_ABORT) before it returns; what was queued is dropped. S_FALSE when the
+    // stop has already been delivered.
     HRESULT Abort() override;
     // IBindingHttpInfo
     std::u16string GetFinalUrl() override;
@@ -46,7 +47,7 @@ private:
         Created,  // not started
         Running,  // transfer in flight
         Finished, // transfer over, OnStopBinding queued
-        Stopped,  // OnStopBinding delivered, or cancelled at shutdown
+        Stopped,  // OnStopBinding delivered, or cancelled at shutdown: nothing more is said
     };
 
     ~Binding();
@@ -71,6 +72,8 @@ private:
     HRESULT ResultOf(CURLcode code) const;
     std::u16string ReasonOf(CURLcode code, long osError) const;
     void Finish(HRESULT hr, std::u16string reason = {});
+    // Tells the callback the stop now and lets it go; nothing queued reaches it afterwards.
+    void DeliverStop();
     void StopTransfer();
     void DiscardCacheFile();
 
@@ -85,7 +88,6 @@ private:
 
     ULONG m_cRef = 1;
     State m_state = State::Created;
-    bool m_bAborted = false;
     HRESULT m_hrStop = S_OK;
     std::u16string m_stopText;
     Ref<IBindStatusCallback> m_pCallback;
