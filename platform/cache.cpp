@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -20,16 +23,127 @@ namespace {
 // Folders under a long $TMPDIR would leave too little of the 259 units for the names.
 constexpr size_t kMaxRootBytes = 128;
 
+// A cache folder is made under the first name, locked, and only then renamed to the second:
+// every folder under the cache name was locked before anyone could see it, so an unlocked one
+// belongs to no running program.
+constexpr std::string_view kNewFolderPrefix = "pmcrawler-new-";
+constexpr std::string_view kFolderPrefix = "pmcrawler-cache-";
+// A folder still under the first name is left for this long: its program may be about to lock
+// it. Only one killed in that instant leaves one behind.
+constexpr time_t kNewFolderSeconds = 10 * 60;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
 bool IsUsableRoot(const std::string& root) {
     return !root.empty() && root.front() == '/' && root.size() <= kMaxRootBytes &&
            ToUtf8(FromUtf8(root)) == root; // the observer is told the path in UTF-16
 }
 
-std::string MakeFolder(std::string root) {
+// The names in an open folder, without "." and "..".
+std::vector<std::string> FolderNames(int folder) {
+    std::vector<std::string> names;
+    // A description of its own, so that reading does not move the caller's.
+    const int own = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0)
+        return names;
+    DirHandle dir(::fdopendir(own)); // closes own from now on
+    if (!dir) {
+        ::close(own);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir.get())) {
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    return names;
+}
+
+// Empties an open folder without following a link out of it.
+void RemoveContents(int folder) {
+    for (const std::string& name : FolderNames(folder)) {
+        if (::unlinkat(folder, name.c_str(), 0) == 0 || errno != EISDIR)
+            continue;
+        UniqueFd inner(
+            ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (inner.IsOpen())
+            RemoveContents(inner.get());
+        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+// Removes the cache folders that killed runs left under root: real folders (not links) of
+// this user whose lock nobody holds. Another user's folder and a running program's are left.
+void RemoveAbandonedFolders(const std::string& root) {
+    UniqueFd rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFd.IsOpen())
+        return;
+    const uid_t user = ::geteuid();
+    const time_t now = ::time(nullptr);
+    for (const std::string& name : FolderNames(rootFd.get())) {
+        const bool made = name.starts_with(kNewFolderPrefix);
+        if (!made && !name.starts_with(kFolderPrefix))
+            continue;
+        UniqueFd folder(
+            ::openat(rootFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status;
+        if (!folder.IsOpen() || ::fstat(folder.get(), &status) != 0 || status.st_uid != user ||
+            (made && now - status.st_mtime < kNewFolderSeconds) ||
+            ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        RemoveContents(folder.get());
+        ::unlinkat(rootFd.get(), name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)
+        return false;
+    // A file system that cannot refuse to replace: look first.
+    struct stat status;
+    if (::lstat(to.c_str(), &status) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+struct LockedFolder {
+    std::string path;
+    UniqueFd lock;
+};
+
+std::optional<LockedFolder> MakeFolder(std::string root) {
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
-    std::string folder = (root == "/" ? "" : root) + "/pmcrawler-cache-XXXXXX";
-    return ::mkdtemp(folder.data()) ? folder : std::string();
+    const std::string base = (root == "/" ? "" : root) + "/";
+    constexpr int kMaxAttempts = 100;
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        std::string made = base + std::string(kNewFolderPrefix) + "XXXXXX";
+        if (!::mkdtemp(made.data()))
+            return std::nullopt;
+        UniqueFd lock(::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!lock.IsOpen()) {
+            ::rmdir(made.c_str());
+            return std::nullopt;
+        }
+        // Where the file system takes no locks, no other run can take this one either, and
+        // so none removes the folder.
+        ::flock(lock.get(), LOCK_EX | LOCK_NB);
+        std::string folder = base + std::string(kFolderPrefix) + made.substr(made.size() - 6);
+        if (MoveWithoutReplacing(made, folder))
+            return LockedFolder{std::move(folder), std::move(lock)};
+        const int error = errno;
+        ::rmdir(made.c_str());
+        if (error != EEXIST)
+            return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -57,19 +171,27 @@ bool CacheFile::Finish() {
 }
 
 std::unique_ptr<UrlCache> UrlCache::Create() {
-    std::string folder;
+    std::string root;
+    std::optional<LockedFolder> folder;
     const char* tmpdir = std::getenv("TMPDIR");
-    if (tmpdir && IsUsableRoot(tmpdir))
-        folder = MakeFolder(tmpdir);
-    if (folder.empty())
-        folder = MakeFolder("/tmp");
-    if (folder.empty())
+    if (tmpdir && IsUsableRoot(tmpdir)) {
+        root = tmpdir;
+        folder = MakeFolder(root);
+    }
+    if (!folder) {
+        root = "/tmp";
+        folder = MakeFolder(root);
+    }
+    if (!folder)
         return nullptr;
-    return std::unique_ptr<UrlCache>(new UrlCache(std::move(folder)));
+    RemoveAbandonedFolders(root);
+    return std::unique_ptr<UrlCache>(
+        new UrlCache(std::move(folder->path), std::move(folder->lock)));
 }
 
-UrlCache::UrlCache(std::string folder)
-    : m_folder(std::move(folder)), m_folderUnits(FromUtf8(m_folder).size()) {}
+UrlCache::UrlCache(std::string folder, UniqueFd lock)
+    : m_folder(std::move(folder)), m_lock(std::move(lock)),
+      m_folderUnits(FromUtf8(m_folder).size()) {}
 
 UrlCache::~UrlCache() {
     std::error_code ignored;

@@ -1,5 +1,7 @@
 // The process's private download cache: a folder of its own, created at start-up and removed
 // with everything in it at shutdown, holding one file per download named after the download.
+// The folder stays locked while the process lives, so that the folders of killed runs can be
+// told apart and removed by the next run.
 #pragma once
 
 #include "platform/unique_fd.h"
@@ -43,7 +45,8 @@ struct CacheFile {
 
 class UrlCache {
 public:
-    // Makes the folder (under $TMPDIR, else /tmp); nothing when it cannot be made.
+    // Makes the folder (under $TMPDIR, else /tmp) and removes the folders that killed runs
+    // left beside it; nothing when it cannot be made.
     static std::unique_ptr<UrlCache> Create();
     // Removes the folder and everything in it.
     ~UrlCache();
@@ -63,7 +66,7 @@ public:
     bool DeleteEntry(std::u16string_view url);
 
 private:
-    explicit UrlCache(std::string folder);
+    UrlCache(std::string folder, UniqueFd lock);
 
     // The [N] numbers of one name in use: the first free one is handed out next.
     class NumberPool {
@@ -91,6 +94,7 @@ private:
     UniqueFd ReuseSpare(const std::string& path, off_t* staleSize);
 
     std::string m_folder;
+    UniqueFd m_lock; // the folder, open and locked while it is in use
     size_t m_folderUnits;
     std::map<std::u16string, std::vector<Entry>, std::less<>> m_entries; // by URL
     std::map<std::u16string, NumberPool, std::less<>> m_numbers;         // by name

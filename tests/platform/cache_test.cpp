@@ -1,13 +1,18 @@
 // The private cache on its own: removed entries' files are reused for later downloads, but
-// never a file that is also linked elsewhere, and reuse never changes the names handed out.
+// never a file that is also linked elsewhere, and reuse never changes the names handed out;
+// the folders of killed runs go when the next cache is made.
 #include "platform/cache.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -115,6 +120,82 @@ TEST(UrlCache, SparesNeverCollectBeyondAFewAndGoWithTheFolder) {
         EXPECT_LE(left, 8u);
     }
     EXPECT_FALSE(fs::exists(folder));
+}
+
+// Points $TMPDIR at a folder of the test's own while it lives.
+class TempRoot {
+public:
+    TempRoot() {
+        char name[] = "/tmp/pm-cache-root-XXXXXX";
+        if (::mkdtemp(name))
+            m_path = name;
+        if (const char* saved = std::getenv("TMPDIR"))
+            m_saved = saved;
+        ::setenv("TMPDIR", m_path.c_str(), 1);
+    }
+    ~TempRoot() {
+        if (m_saved)
+            ::setenv("TMPDIR", m_saved->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::optional<std::string> m_saved;
+};
+
+TEST(UrlCache, FoldersLeftByKilledRunsGoWhenTheNextCacheIsMade) {
+    TempRoot root;
+    ASSERT_FALSE(root.path().empty());
+    const std::string stale = root.path() + "/pmcrawler-cache-stale1";
+    fs::create_directories(stale + "/inner");
+    std::ofstream(stale + "/Tone[1].l6t") << "tone";
+    std::ofstream(stale + "/inner/page") << "page";
+    // A run that was killed while it made its folder, and one making it now.
+    const std::string abandoned = root.path() + "/pmcrawler-new-old001";
+    const std::string making = root.path() + "/pmcrawler-new-new001";
+    fs::create_directory(abandoned);
+    fs::create_directory(making);
+    const timespec anHourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ::utimensat(AT_FDCWD, abandoned.c_str(), anHourAgo, 0);
+
+    // A running program's folder: it holds the lock.
+    const std::string running = root.path() + "/pmcrawler-cache-held01";
+    fs::create_directory(running);
+    UniqueFd lock(::open(running.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_EQ(::flock(lock.get(), LOCK_EX | LOCK_NB), 0);
+    // A link under the cache name is neither followed nor removed.
+    const std::string elsewhere = root.path() + "/elsewhere";
+    fs::create_directory(elsewhere);
+    std::ofstream(elsewhere + "/mine") << "mine";
+    const std::string link = root.path() + "/pmcrawler-cache-link01";
+    fs::create_directory_symlink(elsewhere, link);
+    // Another user's folder, where the test may give one away.
+    const std::string others = root.path() + "/pmcrawler-cache-other1";
+    fs::create_directory(others);
+    const bool othersMade = ::geteuid() == 0 && ::chown(others.c_str(), 65534, 65534) == 0;
+
+    std::unique_ptr<cache::UrlCache> first = cache::UrlCache::Create();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(fs::path(first->Folder()).parent_path(), root.path());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_FALSE(fs::exists(abandoned));
+    EXPECT_TRUE(fs::exists(making));
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(elsewhere + "/mine"), "mine");
+    if (othersMade) {
+        EXPECT_TRUE(fs::exists(others));
+    }
+
+    // A second run beside the first leaves the first's folder alone.
+    std::unique_ptr<cache::UrlCache> second = cache::UrlCache::Create();
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(fs::exists(first->Folder()));
 }
 
 } // namespace
