@@ -3,10 +3,14 @@
 #include "platform/text.h"
 #include "platform/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,13 +34,31 @@ int CopyContents(CReadFile& in, UniqueFd& out) {
     }
 }
 
-// A name in the destination's folder that no tone can have: tones never start with ".pm-".
-std::string TemporaryNameBeside(const std::string& destination) {
+// The program's temporary file names: ".pm-", 16 lower-case hex digits, ".part". No tone has
+// one: tones never start with ".pm-".
+constexpr std::string_view kTemporaryPrefix = ".pm-";
+constexpr std::string_view kTemporarySuffix = ".part";
+constexpr size_t kTemporaryDigits = 16;
+
+std::string TemporaryName() {
     static std::mt19937_64 random{std::random_device{}()};
-    std::filesystem::path folder = std::filesystem::path(destination).parent_path();
-    char name[40];
-    std::snprintf(name, sizeof name, ".pm-%016llx.part", static_cast<unsigned long long>(random()));
-    return (folder / name).string();
+    char digits[kTemporaryDigits + 1];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random()));
+    return std::string(kTemporaryPrefix) + digits + std::string(kTemporarySuffix);
+}
+
+bool IsTemporaryName(std::string_view name) {
+    if (name.size() != kTemporaryPrefix.size() + kTemporaryDigits + kTemporarySuffix.size() ||
+        !name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix))
+        return false;
+    const std::string_view digits = name.substr(kTemporaryPrefix.size(), kTemporaryDigits);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A name in the destination's folder that no tone can have.
+std::string TemporaryNameBeside(const std::string& destination) {
+    return (std::filesystem::path(destination).parent_path() / TemporaryName()).string();
 }
 
 // Moves temporary to destination unless something already stands there.
@@ -142,4 +164,46 @@ int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination) {
         error = MoveNoReplace(temporary, target);
     ::unlink(temporary.c_str()); // gone already after a successful move
     return error;
+}
+
+int RemoveLeftoverPartFiles(LPCWSTR folder) {
+    const std::string path = NativePath(folder);
+    if (path.empty())
+        return 0;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!IsTemporaryName(entry->d_name))
+            continue;
+        // Only a file: a link or a folder under such a name is someone else's.
+        struct stat info {};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && ::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+int ProbeFolderWritable(LPCWSTR folder) {
+    const std::string path = NativePath(folder);
+    if (path.empty())
+        return ENOENT;
+    // Creating a file is the test: permission bits say nothing of a read-only mount, a full
+    // disk, access control lists or a privileged user.
+    constexpr int kAttempts = 100; // names are random; a clash twice running is already rare
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string probe = (std::filesystem::path(path) / TemporaryName()).string();
+        UniqueFd file(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!file.IsOpen()) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        const int error = file.Close() ? 0 : (errno ? errno : EIO);
+        ::unlink(probe.c_str());
+        return error;
+    }
+    return EEXIST;
 }

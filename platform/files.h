@@ -37,3 +37,11 @@ private:
 // there. 0 on success; EEXIST when destination exists; another errno value on failure.
 // Nothing is left behind on failure.
 int StoreCacheFileNoReplace(LPCWSTR source, LPCWSTR destination);
+
+// Removes the temporary files of the program's own that a run killed while storing left in
+// folder: regular files under exactly those names, nothing else. Returns how many went.
+int RemoveLeftoverPartFiles(LPCWSTR folder);
+
+// Whether folder takes new files, tried by creating (and removing) one under a temporary name
+// of the program's own. 0 when it does, else the errno value that creating gave.
+int ProbeFolderWritable(LPCWSTR folder);

@@ -93,3 +93,46 @@ TEST_F(StoreTest, AFileLinkedElsewhereIsCopiedWithoutLeavingATemporary) {
     EXPECT_EQ(Store(cached, m_root / "missing" / "Pad.l6t"), ENOENT);
     EXPECT_EQ(Tones(), std::vector<std::string>{"Pad.l6t"}) << "no temporary file is left";
 }
+
+TEST_F(StoreTest, LeftoverTemporariesAreRemovedAndNothingThatOnlyLooksLikeOne) {
+    const fs::path tones = m_root / "tones";
+    Write(tones / ".pm-0123456789abcdef.part", "half a tone");
+    Write(tones / ".pm-ffffffffffffffff.part", "");
+    const std::vector<std::string> kept = {".pm-0123456789ABCDEF.part",
+                                           ".pm-0123456789abcde.part",
+                                           ".pm-xyz.part",
+                                           ".pm-0123456789abcdef.part.l6t",
+                                           "Pad.l6t",
+                                           "a.pm-0123456789abcdef.part"};
+    for (const std::string& name : kept)
+        Write(tones / name, "keep");
+    fs::create_directory(tones / ".pm-1111111111111111.part");
+    fs::create_symlink(tones / "Pad.l6t", tones / ".pm-2222222222222222.part");
+
+    EXPECT_EQ(RemoveLeftoverPartFiles(FromUtf8(tones.string()).c_str()), 2);
+    std::vector<std::string> expected = kept;
+    expected.push_back(".pm-1111111111111111.part");
+    expected.push_back(".pm-2222222222222222.part");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Tones(), expected);
+    EXPECT_EQ(Read(tones / "Pad.l6t"), "keep") << "a link's target is left alone";
+}
+
+TEST_F(StoreTest, AProbeCreatesAFileToTellWhetherAFolderTakesFiles) {
+    auto probe = [](const fs::path& folder) {
+        return ProbeFolderWritable(FromUtf8(folder.string()).c_str());
+    };
+    EXPECT_EQ(probe(m_root / "tones"), 0);
+    EXPECT_TRUE(Tones().empty()) << "the probe is gone";
+
+    EXPECT_EQ(probe(m_root / "missing"), ENOENT);
+    Write(m_root / "file", "");
+    EXPECT_EQ(probe(m_root / "file" / "below"), ENOTDIR);
+
+    // A read-only folder stops anyone but a privileged user.
+    if (::geteuid() != 0) {
+        fs::permissions(m_root / "tones", fs::perms(0555));
+        EXPECT_EQ(probe(m_root / "tones"), EACCES);
+        fs::permissions(m_root / "tones", fs::perms(0755));
+    }
+}
