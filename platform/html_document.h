@@ -73,9 +73,11 @@ private:
 class HtmlDocument final : public NoLateBinding<IHTMLDocument2>,
                            public NoLateBinding<IHTMLDocument3>,
                            public IPersistMoniker,
-                           public IOleObject {
+                           public IOleObject,
+                           public IHTMLDocumentLoadInfo {
 public:
-    HtmlDocument();
+    // limits: how much of its page the document reads and keeps.
+    explicit HtmlDocument(const HtmlParseLimits& limits = {});
 
     // A document loaded from bytes at hand, as if its page had just arrived.
     static HtmlDocument* CreateLoaded(std::string_view bytes, std::u16string_view contentType,
@@ -91,6 +93,7 @@ public:
     HRESULT Load(BOOL fFullyAvailable, IMoniker* pimkName, IBindCtx* pibc, DWORD grfMode) override;
     HRESULT SetClientSite(IOleClientSite* pClientSite) override;
     HRESULT GetClientSite(IOleClientSite** ppClientSite) override;
+    bool WasPageCut() override { return m_bPageCut; }
 
     // From the forwarder.
     void OnBindingStarted(IBinding* binding);
@@ -113,7 +116,9 @@ private:
     CComPtr<BindForwarder> m_forwarder;
     CComPtr<IBinding> m_binding; // while the transfer runs
     std::u16string m_cacheFile;
+    const HtmlParseLimits m_limits;
     SharedAnchors m_anchors;
+    bool m_bPageCut = false;
 };
 
 // The anchors of a document, by position.

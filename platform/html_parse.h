@@ -16,7 +16,8 @@ struct HtmlAnchor {
 };
 
 struct HtmlParseLimits {
-    size_t maxPageBytes = 16u << 20; // read from the cache file; the rest is ignored
+    size_t maxPageBytes = 16u << 20; // read from the cache file; the rest is ignored (the
+                                     // document tells that its page was cut)
     size_t maxAnchors = 1'000'000;   // anchors after these are not kept
     size_t maxTextBytes = 32u << 20; // text kept for all anchors together (UTF-8 bytes)
 };

@@ -21,6 +21,9 @@ inline constexpr IID IID_IOleObject = {
     0x00000112, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr IID IID_IOleClientSite = {
     0x00000118, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// The program's own query on a document: how its page was read.
+inline constexpr IID IID_IHTMLDocumentLoadInfo = {
+    0x7F5C2671, 0x8853, 0x4BBF, {0xAA, 0xA1, 0xD6, 0xD8, 0x70, 0xC5, 0x7D, 0xCE}};
 
 using DISPID = LONG;
 constexpr DISPID DISPID_AMBIENT_DLCONTROL = -5512;
@@ -95,6 +98,12 @@ struct IHTMLDocument2 : IDispatch {
 
 struct IHTMLDocument3 : IDispatch {
     virtual HRESULT getElementsByTagName(BSTR v, IHTMLElementCollection** pelColl) = 0;
+};
+
+// How the document read its page, once the load is complete.
+struct IHTMLDocumentLoadInfo : IUnknown {
+    // The page was longer than a document reads, so the links in its rest are missing.
+    virtual bool WasPageCut() = 0;
 };
 
 // The class factory of CLSID_HTMLDocument (used by CoCreateInstance).

@@ -17,8 +17,10 @@ const SharedAnchors& NoAnchors() {
     return none;
 }
 
-// At most limit bytes from the start of the file; nothing when it cannot be read.
-std::string ReadFilePrefix(const std::u16string& path, size_t limit) {
+// At most limit bytes from the start of the file; nothing when it cannot be read. *cut says
+// whether more bytes followed.
+std::string ReadFilePrefix(const std::u16string& path, size_t limit, bool* cut) {
+    *cut = false;
     const std::filesystem::path file(ToUtf8(path));
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(file, error);
@@ -28,12 +30,14 @@ std::string ReadFilePrefix(const std::u16string& path, size_t limit) {
     std::string bytes(static_cast<size_t>(std::min<uintmax_t>(size, limit)), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<size_t>(in.gcount()));
+    *cut = bytes.size() == limit && in.peek() != std::ifstream::traits_type::eof();
     return bytes;
 }
 
 } // namespace
 
-HtmlDocument::HtmlDocument() : m_anchors(NoAnchors()) {}
+HtmlDocument::HtmlDocument(const HtmlParseLimits& limits)
+    : m_limits(limits), m_anchors(NoAnchors()) {}
 
 HtmlDocument::~HtmlDocument() {
     // The service may still hold the forwarder and call it; it must not reach this object.
@@ -49,6 +53,7 @@ HtmlDocument* HtmlDocument::CreateLoaded(std::string_view bytes, std::u16string_
     auto* document = new HtmlDocument;
     document->m_anchors = std::make_shared<const HtmlAnchorList>(
         ParseHtmlDocument(bytes, contentType, url, dlcontrol));
+    document->m_bPageCut = bytes.size() > document->m_limits.maxPageBytes;
     document->m_state = ReadyState::Complete;
     return document;
 }
@@ -64,6 +69,8 @@ HRESULT HtmlDocument::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IPersistMoniker*>(this);
     else if (riid == IID_IOleObject)
         *ppv = static_cast<IOleObject*>(this);
+    else if (riid == IID_IHTMLDocumentLoadInfo)
+        *ppv = static_cast<IHTMLDocumentLoadInfo*>(this);
     else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -180,9 +187,9 @@ void HtmlDocument::ReadPage(IBinding* binding) {
         contentType = http->GetContentType();
         finalUrl = http->GetFinalUrl();
     }
-    const std::string bytes = ReadFilePrefix(m_cacheFile, HtmlParseLimits{}.maxPageBytes);
+    const std::string bytes = ReadFilePrefix(m_cacheFile, m_limits.maxPageBytes, &m_bPageCut);
     m_anchors = std::make_shared<const HtmlAnchorList>(ParseHtmlDocument(
-        bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_dlcontrol));
+        bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_dlcontrol, m_limits));
 }
 
 std::u16string HtmlDocument::DisplayName() const {

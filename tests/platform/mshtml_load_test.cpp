@@ -20,6 +20,7 @@
 namespace {
 
 constexpr DWORD kPageDownloadControl = 0x6001BF80;
+constexpr char kCutPage[] = "<a href=first>1</a><a href=last>2</a>";
 
 class PageObserver : public IBindStatusCallback, public IOleClientSite, public IDispatch {
 public:
@@ -151,6 +152,9 @@ protected:
         s.Get("/latin", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("<a href=x>caf\xC3\xA9</a>", "text/html; charset=windows-1252");
         });
+        s.Get("/cut", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kCutPage, "text/html");
+        });
         s.Get("/old", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/new/dir/page.html");
         });
@@ -179,8 +183,8 @@ protected:
     }
 
     // Sets up observer, moniker, bind context and document as the page loader does, and
-    // starts the load.
-    void Load(const std::u16string& url) {
+    // starts the load; into the given document instead of a new one, if any.
+    void Load(const std::u16string& url, HtmlDocument* document = nullptr) {
         m_document.Release();
         m_context.Release();
         m_moniker.Release();
@@ -188,9 +192,12 @@ protected:
         *&m_observer = new PageObserver;
         ASSERT_EQ(CreateURLMoniker(nullptr, url.c_str(), &m_moniker), S_OK);
         ASSERT_EQ(CreateAsyncBindCtx(0, m_observer.get(), nullptr, &m_context), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_ALL, IID_IHTMLDocument2,
-                                   m_document.ppv()),
-                  S_OK);
+        if (document)
+            m_document = CComPtr<IHTMLDocument2>::Attach(document);
+        else
+            ASSERT_EQ(CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_ALL, IID_IHTMLDocument2,
+                                       m_document.ppv()),
+                      S_OK);
         CComPtr<IOleObject> object;
         CComPtr<IPersistMoniker> persist;
         m_document->QueryInterface(IID_IOleObject, object.ppv());
@@ -198,8 +205,8 @@ protected:
         object->SetClientSite(static_cast<IOleClientSite*>(m_observer.get()));
         m_hrLoad = persist->Load(0, m_moniker.get(), m_context.get(), 0);
     }
-    bool LoadToCompletion(const std::u16string& url) {
-        Load(url);
+    bool LoadToCompletion(const std::u16string& url, HtmlDocument* document = nullptr) {
+        Load(url, document);
         return SUCCEEDED(m_hrLoad) &&
                PumpUntil([this] { return ReadyState(m_document.get()) == "complete"; });
     }
@@ -265,6 +272,20 @@ TEST_F(MshtmlLoad, ServedPageIsObservedParsedAndDropped) {
     ASSERT_TRUE(LoadToCompletion(m_server.Url16("/latin")));
     EXPECT_EQ(AnchorsOf(m_document.get()),
               (std::vector<LoadedAnchor>{{base + "x", "caf\xC3\x83\xC2\xA9"}}));
+}
+
+TEST_F(MshtmlLoad, APageLongerThanTheDocumentReadsIsToldCut) {
+    const std::string page = kCutPage;
+    for (const size_t limit : {page.size(), page.find("<a href=last")}) {
+        HtmlParseLimits limits;
+        limits.maxPageBytes = limit;
+        ASSERT_TRUE(LoadToCompletion(m_server.Url16("/cut"), new HtmlDocument(limits)));
+        CComPtr<IHTMLDocumentLoadInfo> info;
+        ASSERT_EQ(m_document->QueryInterface(IID_IHTMLDocumentLoadInfo, info.ppv()), S_OK);
+        const bool cut = limit < page.size();
+        EXPECT_EQ(info->WasPageCut(), cut) << limit;
+        EXPECT_EQ(AnchorsOf(m_document.get()).size(), cut ? 1u : 2u);
+    }
 }
 
 TEST_F(MshtmlLoad, RelativeLinksFollowTheRedirect) {
