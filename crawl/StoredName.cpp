@@ -51,3 +51,23 @@ bool MakeStorableName(LPWSTR name) {
     StrCpyN(name, text.c_str(), static_cast<int>(text.size() + 1));
     return true;
 }
+
+std::u16string NumberedName(std::u16string_view name, int n, size_t maxUnits) {
+    const std::u16string text(name);
+    const std::u16string extension(PathFindExtension(text.c_str()));
+    std::u16string base = text.substr(0, text.size() - extension.size());
+    const std::u16string suffix = u"[" + FromUtf8(std::to_string(n)) + u"]" + extension;
+    if (suffix.size() >= maxUnits)
+        return {};
+    if (base.size() > maxUnits - suffix.size())
+        base.resize(maxUnits - suffix.size());
+    if (!base.empty() && utf16::IsHighSurrogate(base.back()))
+        base.pop_back(); // never half a character
+    const size_t suffixBytes = Utf8Length(suffix);
+    if (suffixBytes >= kMaxNameBytes)
+        return {};
+    ShortenTo(base, kMaxNameBytes - suffixBytes);
+    if (base.empty())
+        return {};
+    return base + suffix;
+}

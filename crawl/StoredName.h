@@ -3,7 +3,14 @@
 
 #include "platform/com.h"
 
+#include <string>
+
 // Keeps one plain path component: separators, NUL and other control characters become
 // '_'; a name too long for the file system is shortened at a character boundary with its
 // extension kept. Returns false when nothing storable remains (empty, "." or "..").
 bool MakeStorableName(LPWSTR name);
+
+// Numbered variant n of a storable name, "base[n]extension", within the file system's name
+// limit and at most maxUnits UTF-16 units: only the base is shortened, never the number or
+// the extension. Empty when no base would remain.
+std::u16string NumberedName(std::u16string_view name, int n, size_t maxUnits);

@@ -52,6 +52,15 @@ TEST(StoredName, ShortensTooLongNamesKeepingTheExtensionAndWholeCharacters) {
     char16_t last = stored[stored.size() - 5];
     EXPECT_FALSE(last >= 0xD800 && last <= 0xDBFF) << "a surrogate pair was split";
     EXPECT_EQ(FromUtf8(ToUtf8(stored)), stored);
+
+    // A numbered variant of a name at the limit gives up some of its base, never its
+    // number or extension, and still splits no character.
+    std::u16string variant = NumberedName(stored, 12, 259);
+    EXPECT_LE(ToUtf8(variant).size(), 255u);
+    EXPECT_EQ(variant.substr(variant.size() - 8), u"[12].l6t");
+    EXPECT_EQ(FromUtf8(ToUtf8(variant)), variant);
+    EXPECT_EQ(NumberedName(u"nnnnnnnnnn.l6t", 3, 12), u"nnnnn[3].l6t") << "to fit the path";
+    EXPECT_EQ(NumberedName(u"n.l6t", 3, 7), u"") << "no base left";
 }
 
 class FilesIdenticalTest : public ::testing::Test {
