@@ -3,6 +3,7 @@
 // dialog's own members; the engine sees of the dialog only what it declares here.
 #pragma once
 
+#include "crawl/CrawlOutcome.h"
 #include "crawl/UrlSet.h"
 #include "platform/mshtml.h"
 
@@ -24,6 +25,8 @@ public:
     UrlSet m_visited;
     UrlSet m_walked;
     CProgressDialog* m_pProgress = nullptr;
+    // What the running (or the last) crawl did; the driver empties it at each start.
+    CCrawlOutcome m_outcome;
 
 protected:
     // The current text of the folder field, read each time a tone is stored.
@@ -33,4 +36,8 @@ private:
     // One download attempt of a tone; true when a stall asks for another attempt.
     bool AttemptTone(LPCWSTR url, int retriesLeft);
     void StoreTone(LPCWSTR url, LPCWSTR cacheFile);
+    // A transfer that failed because the download cache cannot be written ends the crawl.
+    void CheckCacheFailure(HRESULT hr, LPCWSTR reason);
+    // Ends the crawl as Cancel ends it, keeping why for the user.
+    void StopCrawl(std::u16string reason);
 };

@@ -7,11 +7,29 @@
 #include "platform/text.h"
 #include "ui/ProgressDialog.h"
 
+#include <utility>
+
 namespace {
 
 bool IsComplete(BSTR readyState) {
     CBstr complete(u"complete");
     return VarBstrCmp(readyState, complete.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+}
+
+bool WasPageCut(IHTMLDocument2* document) {
+    CComPtr<IHTMLDocumentLoadInfo> pInfo;
+    return SUCCEEDED(document->QueryInterface(IID_IHTMLDocumentLoadInfo, pInfo.ppv())) && pInfo &&
+           pInfo->WasPageCut();
+}
+
+// Why a page could not be fetched, as the outcome line tells it.
+std::u16string StartPageError(HRESULT hr, LPCWSTR reason) {
+    if (hr == INET_E_UNKNOWN_PROTOCOL)
+        return u"Only http and https addresses can be crawled";
+    std::u16string text = u"The start page could not be fetched";
+    if (reason && *reason)
+        text += std::u16string(u": ") + reason;
+    return text;
 }
 
 } // namespace
@@ -33,20 +51,29 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     CComPtr<IPersistMoniker> pPersist;
     CComPtr<IOleObject> pObject;
 
-    if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)))
-        return;
-    if (FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx)))
-        return;
+    const bool bStartPage = !std::exchange(m_outcome.m_bStartPageDone, true);
+    auto failed = [&](HRESULT hr, LPCWSTR reason) {
+        ++m_outcome.m_nFailedPages;
+        if (bStartPage)
+            m_outcome.m_szStartPageError = StartPageError(hr, reason);
+        CheckCacheFailure(hr, reason);
+    };
+
+    HRESULT hr = CreateURLMoniker(nullptr, url, &pMoniker);
+    if (SUCCEEDED(hr))
+        hr = CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx);
+    if (FAILED(hr))
+        return failed(hr, u"the address is not valid");
     CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_ALL, IID_IHTMLDocument2, pDocument.ppv());
     if (pDocument) {
         pDocument->QueryInterface(IID_IPersistMoniker, pPersist.ppv());
         pDocument->QueryInterface(IID_IOleObject, pObject.ppv());
     }
     if (!pDocument || !pPersist || !pObject)
-        return;
+        return failed(E_FAIL, nullptr);
     pObject->SetClientSite(static_cast<IOleClientSite*>(pObserver.get()));
     if (FAILED(pPersist->Load(FALSE, pMoniker.get(), pBindCtx.get(), 0)))
-        return;
+        return failed(E_FAIL, nullptr);
 
     CBstr readyState;
     while (!m_pProgress->m_bCancel) {
@@ -58,5 +85,11 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
         pDocument->get_readyState(&readyState);
     }
 
+    if (!m_pProgress->m_bCancel) {
+        if (FAILED(pObserver->m_hrResult))
+            failed(pObserver->m_hrResult, pObserver->m_szError);
+        else if (WasPageCut(pDocument.get()))
+            ++m_outcome.m_nCutPages;
+    }
     WalkLinks(url, pDocument.get());
 }

@@ -13,6 +13,7 @@ constexpr int kNoMediumMarker = -432;
 CDownloadCallback::CDownloadCallback(CProgressDialog* progress)
     : m_pProgress(progress), m_dwLastProgress(GetTickCount()) {
     m_szCacheFile[0] = 0;
+    m_szError[0] = 0;
 }
 
 CDownloadCallback::~CDownloadCallback() {
@@ -85,8 +86,9 @@ HRESULT CDownloadCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULO
     return S_OK;
 }
 
-HRESULT CDownloadCallback::OnStopBinding(HRESULT hresult, LPCWSTR) {
+HRESULT CDownloadCallback::OnStopBinding(HRESULT hresult, LPCWSTR szError) {
     m_hrResult = hresult;
+    StrCpyN(m_szError, szError ? szError : u"", 260);
     m_bDone = 1;
     Log(u"OnStopBinding");
     return S_OK;

@@ -39,6 +39,8 @@ public:
     DWORD m_dwLastProgress;
     WCHAR m_szCacheFile[260];
     HRESULT m_hrResult = E_UNEXPECTED;
+    // The service's reason for a failed transfer, in words; empty until it stops.
+    WCHAR m_szError[260];
 
 protected:
     virtual ~CDownloadCallback();

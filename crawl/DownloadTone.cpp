@@ -71,10 +71,11 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
     CComPtr<IBindCtx> pBindCtx;
     CComPtr<IUnknown> pStorage;
 
-    if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)))
+    if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)) ||
+        FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx))) {
+        m_outcome.ToneFailed(url);
         return false;
-    if (FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx)))
-        return false;
+    }
     RegisterBindStatusCallback(pBindCtx.get(), pObserver.get(), nullptr, 0);
     HRESULT hr = pMoniker->BindToStorage(pBindCtx.get(), nullptr, IID_IStream, pStorage.ppv());
     wnsprintf(szStatus, 1024, u"BindToStorage returned 0x%08x", static_cast<unsigned>(hr));
@@ -111,7 +112,18 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
     if (m_pProgress->m_bCancel)
         AbortBinding(pObserver.get());
     RevokeBindStatusCallback(pBindCtx.get(), pObserver.get());
-    if (!m_pProgress->m_bCancel && SUCCEEDED(pObserver->m_hrResult))
-        StoreTone(url, pObserver->m_szCacheFile);
-    return bRetry;
+    if (m_pProgress->m_bCancel)
+        return false;
+    if (bRetry) {
+        if (retriesLeft == 0)
+            m_outcome.ToneFailed(url); // the last attempt stalled too
+        return true;
+    }
+    if (FAILED(pObserver->m_hrResult)) {
+        m_outcome.ToneFailed(url);
+        CheckCacheFailure(pObserver->m_hrResult, pObserver->m_szError);
+        return false;
+    }
+    StoreTone(url, pObserver->m_szCacheFile);
+    return false;
 }

@@ -2,6 +2,7 @@
 // file moves to a numbered variant, and a file with the same bytes is not stored again.
 #include "crawl/CrawlEngine.h"
 #include "crawl/FilesIdentical.h"
+#include "crawl/SaveFolder.h"
 #include "crawl/StoredName.h"
 #include "naming/Naming.h"
 #include "platform/files.h"
@@ -25,15 +26,21 @@ void MakeFileName(LPCWSTR cacheFile, WCHAR (&szFileName)[MAX_PATH]) {
     FixUpName(szFileName, MAX_PATH);
 }
 
-// Candidate n: the destination itself for 0, else "base[n]extension". False when the
-// candidate does not fit in a path.
-bool MakeCandidate(LPCWSTR destination, LPCWSTR base, LPCWSTR extension, int n,
-                   WCHAR (&szCandidate)[MAX_PATH]) {
+// Candidate n: the destination itself for 0, else the folder with "base[n]extension", the
+// base shortened as far as the name and path limits ask. False when nothing fits.
+bool MakeCandidate(LPCWSTR destination, int n, WCHAR (&szCandidate)[MAX_PATH]) {
     if (n == 0) {
         StrCpyN(szCandidate, destination, MAX_PATH);
         return true;
     }
-    return wnsprintf(szCandidate, MAX_PATH, u"%s[%d]%s", base, n, extension) >= 0;
+    LPCWSTR name = PathFindFileName(destination);
+    const size_t folderUnits = static_cast<size_t>(name - destination);
+    const std::u16string variant = NumberedName(name, n, MAX_PATH - 1 - folderUnits);
+    if (variant.empty())
+        return false;
+    StrCpyN(szCandidate, destination, static_cast<int>(folderUnits + 1));
+    StrCatBuff(szCandidate, variant.c_str(), MAX_PATH);
+    return true;
 }
 
 // Tries the destination and its numbered variants in turn: a free name gets the copy, a
@@ -41,14 +48,9 @@ bool MakeCandidate(LPCWSTR destination, LPCWSTR base, LPCWSTR extension, int n,
 // store itself finds out whether a name is free (it never replaces a file), so a free name
 // costs no separate look.
 Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
-    WCHAR szBase[MAX_PATH];
-    StrCpyN(szBase, destination, MAX_PATH);
-    PathRemoveExtension(szBase);
-    LPCWSTR extension = PathFindExtension(destination);
-
     for (int n = 0; n <= kMaxVariant; ++n) {
         WCHAR szCandidate[MAX_PATH];
-        if (!MakeCandidate(destination, szBase, extension, n, szCandidate))
+        if (!MakeCandidate(destination, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
         *error = StoreCacheFileNoReplace(source, szCandidate);
         if (*error == 0)
@@ -61,6 +63,25 @@ Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
     return Outcome::NoFreeName;
 }
 
+// Whether a failed store is the folder's fault rather than this tone's: then every later
+// tone would fail the same way. *folderError is the reason the folder gives.
+bool IsFolderFailure(int error, LPCWSTR folder, int* folderError) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+        *folderError = error; // an empty probe file may still fit
+        return true;
+    default:
+        *folderError = ProbeFolderWritable(folder);
+        return *folderError != 0;
+    }
+}
+
+std::u16string Reason(int error) {
+    return FromUtf8(std::strerror(error));
+}
+
 } // namespace
 
 void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
@@ -68,6 +89,7 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
         // A transfer that reported success but named no file has nothing to store; the
         // tone stays unrecorded, so meeting it again fetches it again.
         DeleteUrlCacheEntry(url);
+        m_outcome.ToneFailed(url);
         return;
     }
 
@@ -78,30 +100,35 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
     wnsprintf(szStatus, 1024, u"Copying tone %s", szFileName);
     m_pProgress->SetToneStatus(szStatus);
 
-    WCHAR szFolder[MAX_PATH];
-    StrCpyN(szFolder, ReadSaveFolder().c_str(), MAX_PATH);
-    TrimWhiteSpace(szFolder);
-
+    const std::u16string folder = SaveFolderFromField(ReadSaveFolder());
     WCHAR szDestination[MAX_PATH];
-    if (!bStorable) {
-        m_pProgress->AppendLog(u"The server's name for this tone cannot be a file name; "
-                               u"it was not stored.");
-    } else if (!PathCombine(szDestination, szFolder, szFileName) ||
-               StrCmpI(PathFindFileName(szDestination), szFileName) != 0) {
-        m_pProgress->AppendLog(u"The folder and the tone's name make too long a path; "
-                               u"it was not stored.");
-    } else {
-        int error = 0;
-        Outcome outcome = CopyUnderFreeName(cacheFile, szDestination, &error);
-        if (outcome == Outcome::CopyFailed) {
-            // What the file system said, in place of the error window a shell copy shows.
-            WCHAR szError[1024];
-            wnsprintf(szError, 1024, u"Couldn't store the tone in the folder: %s",
-                      FromUtf8(std::strerror(error)).c_str());
-            m_pProgress->AppendLog(szError);
-        }
-        if (outcome == Outcome::Copied || outcome == Outcome::CopyFailed)
-            m_pProgress->UpdateTotals(outcome == Outcome::Copied);
+    Outcome outcome = Outcome::NoFreeName; // also a name that cannot be one, or too long
+    int error = 0;
+    if (bStorable && PathCombine(szDestination, folder.c_str(), szFileName) &&
+        StrCmpI(PathFindFileName(szDestination), szFileName) == 0)
+        outcome = CopyUnderFreeName(cacheFile, szDestination, &error);
+
+    int folderError = 0;
+    switch (outcome) {
+    case Outcome::Copied:
+        ++m_outcome.m_nNewTones;
+        m_outcome.ToneDealtWith(url);
+        m_pProgress->UpdateTotals(true);
+        break;
+    case Outcome::AlreadyThere:
+        ++m_outcome.m_nAlreadyThere;
+        m_outcome.ToneDealtWith(url);
+        break;
+    case Outcome::CopyFailed:
+        m_outcome.ToneFailed(url);
+        m_pProgress->UpdateTotals(false);
+        if (IsFolderFailure(error, folder.c_str(), &folderError))
+            StopCrawl(u"The crawl was stopped: couldn't store tones in the folder " + folder +
+                      u": " + Reason(folderError) + u".");
+        break;
+    case Outcome::NoFreeName: // this tone's name cannot be stored here
+        m_outcome.ToneFailed(url);
+        break;
     }
 
     DeleteUrlCacheEntry(url);

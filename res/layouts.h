@@ -12,7 +12,7 @@ namespace layout {
 
 namespace crawler { // IDD_CRAWLER_DIALOG
 inline constexpr char16_t kCaption[] = u"Patchmere Crawler";
-inline constexpr DialogRect kDialog = {0, 0, 320, 84};
+inline constexpr DialogRect kDialog = {0, 0, 320, 100};
 inline constexpr char16_t kUrlLabel[] = u"Source &URL";
 inline constexpr DialogRect kUrlLabelRect = {7, 7, 92, 12};
 inline constexpr DialogRect kUrlRect = {7, 22, 251, 14};
@@ -23,6 +23,8 @@ inline constexpr DialogRect kPathLabelRect = {7, 45, 92, 12};
 inline constexpr DialogRect kPathRect = {7, 57, 251, 14};
 inline constexpr char16_t kBrowse[] = u"&Browse";
 inline constexpr DialogRect kBrowseRect = {263, 56, 50, 16};
+// What the last crawl did; empty until one has run.
+inline constexpr DialogRect kOutcomeRect = {7, 78, 306, 16};
 } // namespace crawler
 
 namespace about { // IDD_ABOUTBOX

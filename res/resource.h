@@ -17,6 +17,7 @@ constexpr int IDC_TONE_STATUS = 1006;
 constexpr int IDC_PROGRESS_BAR = 1007;
 constexpr int IDC_LOG = 1008;
 constexpr int IDC_TOTALS = 1011;
+constexpr int IDC_OUTCOME = 1012;
 
 // System menu commands; the low four bits of a system command belong to the system.
 constexpr unsigned IDM_ABOUTBOX = 0x0010;

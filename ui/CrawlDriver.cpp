@@ -3,6 +3,8 @@
 // open and the main dialog disabled.
 #include "app/CrawlerApp.h"
 #include "crawl/CrawlStack.h"
+#include "crawl/SaveFolder.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/wx/msgbox.h"
@@ -13,6 +15,7 @@
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -66,31 +69,43 @@ private:
 } // namespace
 
 void CCrawlerDlg::OnStartCrawl() {
-    // 1. Both fields, trimmed; the fields keep their text.
+    // 1-2. Both fields, trimmed, the folder cut to the path limit without a trailing '/';
+    // the fields keep their text. "~" and relative folders lie in the home folder.
     const std::u16string startUrl = Trimmed(m_editUrl->GetValue());
-    const std::u16string folderText = Trimmed(m_editPath->GetValue());
-
-    // 2. The folder: at most 259 units, without one trailing '/' (the root keeps it).
-    WCHAR szFolder[MAX_PATH];
-    StrCpyN(szFolder, folderText.c_str(), MAX_PATH);
-    PathRemoveBackslash(szFolder);
+    const std::u16string folderText = SaveFolderText(FromWx(m_editPath->GetValue()));
+    const std::u16string folder = SaveFolderFromField(FromWx(m_editPath->GetValue()));
 
     // 3. Create it with its parents when nothing is there. A file (or anything else that is
-    // no folder) under that name cannot hold tones: a crawl into it would fetch everything
-    // and store nothing, so it is refused like a folder that cannot be made.
+    // no folder) under that name cannot hold tones, nor can a folder that refuses new files:
+    // a crawl into either would fetch everything and store nothing, so both are refused.
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    bool bExists = PathFileExists(szFolder);
-    bool bFolder = bExists && GetFileAttributesEx(szFolder, &attributes) && attributes.bDirectory;
-    if ((bExists && !bFolder) || (!bExists && SHCreateDirectory(nullptr, szFolder) != 0)) {
+    bool bExists = PathFileExists(folder.c_str());
+    bool bFolder =
+        bExists && GetFileAttributesEx(folder.c_str(), &attributes) && attributes.bDirectory;
+    if ((bExists && !bFolder) || (!bExists && SHCreateDirectory(nullptr, folder.c_str()) != 0)) {
         MessageBox(this, u"Couldn't create output directory.", u"Patchmere Crawler",
                    MB_OK | MB_ICONERROR);
         return;
     }
+    if (int error = ProbeFolderWritable(folder.c_str()); error != 0) {
+        MessageBox(this,
+                   u"Couldn't write to the output directory " + folder + u": " +
+                       FromUtf8(std::strerror(error)) + u".",
+                   u"Patchmere Crawler", MB_OK | MB_ICONERROR);
+        return;
+    }
+    // What a run that was killed while storing left behind is no tone.
+    RemoveLeftoverPartFiles(folder.c_str());
 
-    // 4. Remember both.
+    // 4. Remember both as typed.
     theApp().WriteProfileString(u"Config", u"LastURL", startUrl);
-    theApp().WriteProfileString(u"Config", u"LastPath", szFolder);
+    theApp().WriteProfileString(u"Config", u"LastPath", folderText);
 
+    SetOutcome(u"");
+    m_outcome = CCrawlOutcome();
+    const int64_t ftStart = GetSystemTimeAsFileTime();
+    bool bCancelled = false;
+    std::u16string failure;
     try {
         // 5-8. Progress window shown and focused, main dialog disabled.
         CCrawlSession session(*this, *this);
@@ -99,15 +114,23 @@ void CCrawlerDlg::OnStartCrawl() {
         m_walked.Clear();
         // 10. On the crawl's own deep stack; an exception comes back out here.
         RunOnCrawlStack([&] { RunCrawl(startUrl.c_str()); });
+        bCancelled = m_pProgress->m_bCancel && m_outcome.m_szStopReason.empty();
         // 11-12. The session puts the idle state back.
     } catch (const std::bad_alloc&) {
         // The idle state is back; the program goes on without this crawl.
-        MessageBox(this, u"Out of memory: the crawl was stopped.", u"Patchmere Crawler",
-                   MB_OK | MB_ICONERROR);
+        failure = u"Out of memory: the crawl was stopped.";
     } catch (const std::exception&) {
         // Nothing else is expected to escape the engine; if it does, the user is told and
         // keeps a working program rather than losing it.
-        MessageBox(this, u"An unexpected error stopped the crawl.", u"Patchmere Crawler",
-                   MB_OK | MB_ICONERROR);
+        failure = u"An unexpected error stopped the crawl.";
     }
+    if (!failure.empty() && m_outcome.m_szStopReason.empty())
+        m_outcome.m_szStopReason = failure;
+
+    // What the crawl did stays in the main window; a failure that stopped it is also told in
+    // a box, which the user has to answer.
+    const int64_t elapsedSeconds = (GetSystemTimeAsFileTime() - ftStart) / 10000000;
+    SetOutcome(FormatOutcome(m_outcome, bCancelled, elapsedSeconds));
+    if (!m_outcome.m_szStopReason.empty())
+        MessageBox(this, m_outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
 }

@@ -82,6 +82,19 @@ void CCrawlerDlg::DoDataExchange() {
         new wxTextCtrl(this, IDC_SAVE_PATH, wxEmptyString, pathPos, pathSize, wxTE_PROCESS_ENTER);
     auto [browsePos, browseSize] = place(L::kBrowseRect);
     new wxButton(this, IDC_BROWSE, ToWx(L::kBrowse), browsePos, browseSize);
+    // Plain native text, so a screen reader reads it like the labels.
+    auto [outcomePos, outcomeSize] = place(L::kOutcomeRect);
+    m_staticOutcome = new wxStaticText(this, IDC_OUTCOME, wxEmptyString, outcomePos, outcomeSize,
+                                       wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+}
+
+void CCrawlerDlg::SetOutcome(const std::u16string& text) {
+    m_staticOutcome->SetLabelText(ToWx(text));
+    // A line too long for the window is shown cut; the whole of it stays a hover away.
+    if (text.empty())
+        m_staticOutcome->UnsetToolTip();
+    else
+        m_staticOutcome->SetToolTip(ToWx(text));
 }
 
 std::u16string CCrawlerDlg::DefaultFolder() {
@@ -149,16 +162,27 @@ void CCrawlerDlg::OnSysCommand(UINT nID, LPARAM) {
 }
 
 void CCrawlerDlg::ShowSystemMenu(const wxPoint& where) {
+    // Menu item ids stay below 0x8000 and SC_CLOSE does not, so Close carries an id of its
+    // own that is turned back into the command.
+    constexpr int kCloseItem = wxID_HIGHEST + 1;
     wxMenu menu;
-    menu.Append(SC_CLOSE, ToWx(layout::kCloseMenuItem));
+    menu.Append(kCloseItem, ToWx(layout::kCloseMenuItem));
     menu.AppendSeparator();
     menu.Append(IDM_ABOUTBOX, ToWx(layout::kAboutMenuItem));
     const int nID = GetPopupMenuSelectionFromUser(menu, where);
-    if (nID != wxID_NONE)
-        OnSysCommand(static_cast<UINT>(nID), 0);
+    if (nID == kCloseItem)
+        OnSysCommand(SC_CLOSE, 0);
+    else if (nID == IDM_ABOUTBOX)
+        OnSysCommand(IDM_ABOUTBOX, 0);
 }
 
+// The dialog's background, its labels and buttons offer the system menu; a text field keeps
+// its own menu (cut, copy, paste), which the toolkit shows when the event is left to it.
 void CCrawlerDlg::OnContextMenu(wxContextMenuEvent& event) {
+    if (dynamic_cast<wxTextEntry*>(event.GetEventObject())) {
+        event.Skip();
+        return;
+    }
     const wxPoint screen = event.GetPosition();
     ShowSystemMenu(screen == wxDefaultPosition ? wxDefaultPosition : ScreenToClient(screen));
 }
@@ -166,10 +190,17 @@ void CCrawlerDlg::OnContextMenu(wxContextMenuEvent& event) {
 void CCrawlerDlg::OnCharHook(wxKeyEvent& event) {
     const int key = event.GetKeyCode();
     const int modifiers = event.GetModifiers();
+    // The key comes from the focused control. The menu keys belong to a text field's own menu
+    // there; F1 is free everywhere, so it reaches the system menu from anywhere.
+    auto* const source = dynamic_cast<wxWindow*>(event.GetEventObject());
+    const bool inTextField = dynamic_cast<wxTextEntry*>(source) != nullptr;
+    const bool menuKey = key == WXK_MENU || (key == WXK_F10 && modifiers == wxMOD_SHIFT);
     if (key == WXK_ESCAPE && modifiers == wxMOD_NONE) {
         Close(); // the cancel command: ends the modal run
-    } else if (key == WXK_MENU || (key == WXK_F10 && modifiers == wxMOD_SHIFT)) {
-        ShowSystemMenu(m_btnStart->GetPosition());
+    } else if ((menuKey && !inTextField) || (key == WXK_F1 && modifiers == wxMOD_NONE)) {
+        // Opened under the focused control, as a right click opens it under the mouse.
+        ShowSystemMenu(source && source->GetParent() == this ? source->GetRect().GetBottomLeft()
+                                                             : m_btnStart->GetPosition());
     } else if (modifiers == wxMOD_ALT && (key == 'U' || key == 'u')) {
         m_editUrl->SetFocus();
         m_editUrl->SelectAll();

@@ -12,6 +12,7 @@
 #include <string>
 
 class wxButton;
+class wxStaticText;
 class wxTextCtrl;
 
 using LPARAM = intptr_t;
@@ -42,9 +43,13 @@ public:
     // client coordinates or, by default, under the mouse.
     void ShowSystemMenu(const wxPoint& where = wxDefaultPosition);
 
+    // The line below the fields that keeps what the last crawl did.
+    void SetOutcome(const std::u16string& text);
+
     wxTextCtrl* m_editUrl = nullptr;
     wxTextCtrl* m_editPath = nullptr;
     wxButton* m_btnStart = nullptr;
+    wxStaticText* m_staticOutcome = nullptr;
 
 protected:
     std::u16string ReadSaveFolder() const override;

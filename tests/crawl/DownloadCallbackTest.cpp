@@ -51,12 +51,17 @@ TEST_F(ObserverTest, StartsEmptyWithTheCreationTick) {
 
 TEST_F(ObserverTest, ProgressMovesTheBarRecordsTheCacheFileAndStampsAfterLogging) {
     auto observer = MakeObserver();
-    m_tick = 5000;
+    // The clock tells whether the line is in the log when it is read: a stamp taken before
+    // the logging (which can take a repaint's time) would read 1.
+    SetTickCountForTesting([this] {
+        return m_progress->GetLogText().find(u"OnProgress 14") == std::u16string::npos ? 1u : 5000u;
+    });
     observer->OnProgress(10, 40, BINDSTATUS_CACHEFILENAMEAVAILABLE, u"/cache/Foo[1].l6t");
     EXPECT_EQ(std::u16string(observer->m_szCacheFile), u"/cache/Foo[1].l6t");
     EXPECT_EQ(m_progress->GetProgressMax(), 40u);
     EXPECT_EQ(m_progress->GetProgressPos(), 10u);
     EXPECT_EQ(observer->m_dwLastProgress, 5000u);
+    SetTickCountForTesting([this] { return m_tick; });
 
     // A later name replaces the first; other codes leave it alone.
     observer->OnProgress(0, 0, BINDSTATUS_CACHEFILENAMEAVAILABLE, u"/cache/Bar[1].l6t");

@@ -67,6 +67,9 @@ TEST_F(ToneTest, UsesTheFirstFreeVariantAndGivesUpWhenAllAreTaken) {
     EXPECT_EQ(Folder().size(), 3u + 256u);
     EXPECT_EQ(m_progress->m_nNewFiles, 1);
     EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Bar").c_str()));
+    // A failure of one tone is counted and the crawl goes on.
+    EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
+    EXPECT_FALSE(m_progress->m_bCancel);
 }
 
 TEST_F(ToneTest, DecodesEscapedUtf8NamesFromTheAddressAndFromTheServer) {
@@ -151,6 +154,100 @@ void ServeStalled(CrawlFixture& f, const std::string& path, std::atomic<int>& hi
     });
 }
 
+// The watchdog's thresholds, pinned with a clock the test moves: 20 s of silence is no
+// stall, a moment more opens 10 s of grace, a notification in the grace ends it, and a later
+// silence opens a fresh grace with the message told again.
+TEST_F(ToneTest, TheWatchdogWaits20SecondsThenGives10SecondsOfGrace) {
+    std::atomic<bool> sendSome{false};
+    m_server.server().Get("/l6file/slow.l6t", [this, &sendSome](const httplib::Request&,
+                                                                httplib::Response& res) {
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [this, &sendSome](size_t offset, size_t, httplib::DataSink& sink) {
+                                     while (!m_release) {
+                                         if (offset == 0 && sendSome.exchange(false)) {
+                                             std::string some(100, 's');
+                                             return sink.write(some.data(), some.size());
+                                         }
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                     }
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+    uint32_t tick = 1000;
+    SetTickCountForTesting([&tick] { return tick; });
+
+    auto skips = [this] {
+        std::u16string log = m_progress->GetLogText();
+        int n = 0;
+        for (size_t at = 0; (at = log.find(u"skip it!", at)) != std::u16string::npos; ++at)
+            ++n;
+        return n;
+    };
+    int step = 0, passes = 0;
+    bool done = false;
+    std::vector<std::string> failures;
+    std::function<void()> poll = [&] {
+        if (done)
+            return;
+        std::u16string log = m_progress->GetLogText();
+        if (++passes > 50000) { // a watchdog that never acts: let the time run out
+            failures.push_back("nothing happened at step " + std::to_string(step));
+            tick += 100000;
+        }
+        switch (step) {
+        case 0: // the headers are in: the last notification came at 1000
+            if (log.find(u"OnProgress 14") != std::u16string::npos)
+                tick = 1000 + 20000, step = 1, passes = 0;
+            break;
+        case 1:
+            if (passes == 5) {
+                if (skips() != 0)
+                    failures.push_back("20 s of silence already counted as a stall");
+                tick = 21001, step = 2, passes = 0;
+            }
+            break;
+        case 2: // the grace opens and the message follows
+            if (skips() == 1)
+                tick = 21001 + 9999, step = 3, passes = 0;
+            break;
+        case 3:
+            if (passes == 5) {
+                if (skips() != 1)
+                    failures.push_back("the message was told twice in one grace period");
+                sendSome = true, step = 4;
+            }
+            break;
+        case 4: // some data arrives at 31000
+            if (log.find(u"OnProgress 5 ") != std::u16string::npos)
+                tick = 31000 + 20000, step = 5, passes = 0;
+            break;
+        case 5:
+            if (passes == 5) {
+                if (skips() != 1)
+                    failures.push_back("the notification did not end the grace period");
+                tick = 51001, step = 6;
+            }
+            break;
+        case 6:
+            if (skips() == 2)
+                tick = 51001 + 10000, step = 7;
+            break;
+        }
+        PostThreadMessage(poll);
+    };
+    PostThreadMessage(poll);
+
+    m_engine.DownloadTone(Url("/l6file/slow.l6t").c_str(), 0);
+    done = true;
+
+    EXPECT_EQ(step, 7) << "aborted before its time";
+    for (const std::string& failure : failures)
+        ADD_FAILURE() << failure;
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
+}
+
 TEST_F(ToneTest, AStalledToneIsRetriedTwiceAndThenSkipped) {
     std::atomic<int> hits{0};
     ServeStalled(*this, "/l6file/stuck.l6t", hits);
@@ -216,13 +313,18 @@ TEST_F(ToneTest, CancelAbortsTheTransferAndRecordsNothing) {
 } // namespace
 
 namespace {
-TEST_F(ToneTest, AFolderThatVanishedStoresNothingAndCountsNothing) {
+TEST_F(ToneTest, AFolderThatVanishedStopsTheCrawlAndSaysWhy) {
     Serve("/l6file/Gone.l6t", Tone('g'));
     m_server.Start();
     m_engine.m_folder = FromUtf8((m_folder / "removed meanwhile").string());
     m_engine.DownloadTone(Url("/l6file/Gone.l6t").c_str(), 2);
     EXPECT_TRUE(Folder().empty());
     EXPECT_EQ(m_progress->m_nNewFiles, 0);
-    EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Gone.l6t").c_str()));
+    EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
+    EXPECT_TRUE(m_progress->m_bCancel) << "every later tone would fail the same way";
+    EXPECT_EQ(m_engine.m_outcome.m_szStopReason,
+              u"The crawl was stopped: couldn't store tones in the folder " + m_engine.m_folder +
+                  u": No such file or directory.");
 }
+
 } // namespace

@@ -8,6 +8,7 @@
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
 
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <chrono>
@@ -67,6 +68,8 @@ protected:
         }
         return files;
     }
+
+    std::u16string Outcome() const { return FromWx(m_dlg->m_staticOutcome->GetLabel()); }
 
     TestServer m_server;
     std::unique_ptr<CObservedDlg> m_dlg;
@@ -156,6 +159,7 @@ TEST_F(EndToEndTest, CancelInTheMiddleEndsTheCrawlAndLeavesNoPartialFile) {
     EXPECT_TRUE(stored["0.l6t"] == std::string(3000, 'a'));
     EXPECT_EQ(served, 3); // nothing after the cancelled tone
     EXPECT_EQ(m_dlg->m_nCounted, 2);
+    EXPECT_EQ(Outcome().rfind(u"Cancelled: 2 new tones stored, in ", 0), 0u) << ToWx(Outcome());
     EXPECT_TRUE(m_dlg->IsEnabled());
     EXPECT_EQ(m_dlg->m_pProgress, nullptr);
 }
@@ -206,6 +210,58 @@ TEST_F(EndToEndTest, AHostileLibraryCannotWriteOutsideTheFolderOrReadLocalFiles)
         EXPECT_EQ(name.find(".pm-"), std::string::npos) << "a temporary file was left";
     }
     EXPECT_EQ(stored.size(), 4u); // a, b, c and e under safe names; not the error page
+}
+
+TEST_F(EndToEndTest, AFolderThatGoesAwayStopsTheCrawlAndTheUserIsTold) {
+    std::atomic<int> served{0};
+    auto& server = m_server.server();
+    server.Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        std::string html;
+        for (int i = 0; i < 20; ++i)
+            html += "<a href=\"/l6file/" + std::to_string(i) + ".l6t\">tone</a>";
+        res.set_content(html, "text/html");
+    });
+    server.Get(R"(/l6file/(\d+)\.l6t)", [&](const httplib::Request& req, httplib::Response& res) {
+        if (++served == 6)
+            fs::remove_all(m_folder); // the folder goes while the sixth tone is fetched
+        res.set_content(std::string(2000, char('a' + std::stoi(req.matches[1]))),
+                        "application/octet-stream");
+    });
+    m_server.Start();
+
+    Crawl("/library.html");
+
+    EXPECT_EQ(served, 6) << "the crawl stops at the first tone that cannot be stored";
+    EXPECT_FALSE(fs::exists(m_folder)) << "nothing recreates a folder the user removed";
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].owner, m_dlg.get());
+    EXPECT_NE(m_boxes[0].text.find(FromUtf8(m_folder.string()) + u": No such file or directory"),
+              std::u16string::npos)
+        << ToWx(m_boxes[0].text);
+    EXPECT_EQ(Outcome().rfind(u"Stopped: 5 new tones stored, 1 failed, in ", 0), 0u)
+        << ToWx(Outcome());
+    EXPECT_TRUE(m_dlg->IsEnabled());
+}
+
+TEST_F(EndToEndTest, AStartPageThatCannotBeFetchedIsToldInWords) {
+    m_server.server().Get("/gone.html", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("no such page", "text/html");
+    });
+    m_server.Start();
+    Crawl("/gone.html");
+    EXPECT_EQ(Outcome(), u"The start page could not be fetched: HTTP 404 Not Found");
+
+    m_dlg->m_editUrl->SetValue("ftp://127.0.0.1/library.html");
+    m_dlg->OnStartCrawl();
+    EXPECT_EQ(Outcome(), u"Only http and https addresses can be crawled");
+
+    const std::string dead = m_server.Url("/library.html");
+    m_server.Stop(); // nothing listens there any more
+    m_dlg->m_editUrl->SetValue(wxString::FromUTF8(dead));
+    m_dlg->OnStartCrawl();
+    EXPECT_EQ(Outcome(), u"The start page could not be fetched: connection refused");
+    EXPECT_TRUE(m_boxes.empty()) << "a dead address is no reason for a box";
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "ui/ProgressDialog.h"
 
 #include <wx/button.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
@@ -149,6 +150,32 @@ TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
     EXPECT_EQ(StoredValue("LastPath"), u"/before");
     EXPECT_TRUE(m_dlg->m_visited.Contains(u"http://old/")) << "nothing else changes";
     ExpectIdle();
+
+    // A folder that exists but takes no files (even for root) is refused with its reason.
+    Start(u"http://a/", u"/proc");
+    ASSERT_EQ(m_boxes.size(), 3u);
+    EXPECT_EQ(m_boxes[2].text.rfind(u"Couldn't write to the output directory /proc: ", 0), 0u)
+        << ToWx(m_boxes[2].text);
+    EXPECT_TRUE(m_dlg->m_crawls.empty());
+    EXPECT_EQ(StoredValue("LastPath"), u"/before");
+}
+
+TEST_F(CrawlDriverTest, HomeRelativeFoldersAndLeftoversOfAKilledRun) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "/root";
+    setenv("HOME", m_configHome.c_str(), 1);
+    Start(u"http://a/", u"~/Tones");
+    EXPECT_TRUE(fs::is_directory(m_configHome / "Tones"));
+    EXPECT_EQ(StoredValue("LastPath"), u"~/Tones") << "remembered as typed";
+
+    std::ofstream(m_configHome / "Tones" / ".pm-0123456789abcdef.part") << "half a tone";
+    std::ofstream(m_configHome / "Tones" / "kept.l6t") << "a tone";
+    Start(u"http://a/", u"Tones");
+    EXPECT_FALSE(fs::exists(m_configHome / "Tones" / ".pm-0123456789abcdef.part"));
+    EXPECT_TRUE(fs::exists(m_configHome / "Tones" / "kept.l6t"));
+    EXPECT_EQ(m_dlg->m_crawls.size(), 2u);
+    EXPECT_EQ(FromWx(m_dlg->m_staticOutcome->GetLabel()).rfind(u"0 new tones stored, in 0:00:0", 0),
+              0u);
+    setenv("HOME", home.c_str(), 1);
 }
 
 TEST_F(CrawlDriverTest, IdleStateComesBackWhenTheCrawlThrows) {

@@ -1,11 +1,12 @@
 // The main dialog: what it offers when it opens, when "Start Crawl" may be pressed, the
-// folder browser, the system menu's commands and how the dialog ends.
+// folder browser, where the system menu opens and its commands, and how the dialog ends.
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
 #include "ui/AboutDlg.h"
 #include "ui/CrawlerDlg.h"
 
 #include <wx/button.h>
+#include <wx/menu.h>
 #include <wx/stdpaths.h>
 #include <wx/textctrl.h>
 
@@ -19,6 +20,25 @@ public:
 
 protected:
     void RunCrawl(LPCWSTR) override { ++m_nCrawls; }
+};
+
+// Shows no menu: counts the system menus it is asked for and picks the item labelled
+// m_choice, if any, as the user would.
+class CMenuCountingDlg : public CCrawlerDlg {
+public:
+    int m_nSystemMenus = 0;
+    wxString m_choice;
+
+protected:
+    bool DoPopupMenu(wxMenu* menu, int, int) override {
+        if (!menu->FindItem(IDM_ABOUTBOX))
+            return true;
+        ++m_nSystemMenus;
+        const int id = m_choice.empty() ? wxNOT_FOUND : menu->FindItem(m_choice);
+        if (id != wxNOT_FOUND)
+            menu->SendEvent(id);
+        return true;
+    }
 };
 
 class CrawlerDlgTest : public GuiTest {
@@ -148,9 +168,56 @@ TEST_F(CrawlerDlgTest, AboutCommandsOpenTheAboutBoxAndOthersDoNot) {
     EXPECT_EQ(*abouts, 2);
 }
 
+TEST_F(CrawlerDlgTest, TextFieldsKeepTheirOwnContextMenu) {
+    CMenuCountingDlg dlg;
+    Open(dlg);
+    // Handled means the dialog took it; left unhandled, the toolkit shows the field's menu.
+    auto contextMenuIn = [](wxWindow* source) {
+        wxContextMenuEvent event(wxEVT_CONTEXT_MENU, source->GetId(), wxDefaultPosition);
+        event.SetEventObject(source);
+        return source->ProcessWindowEvent(event);
+    };
+    EXPECT_FALSE(contextMenuIn(dlg.m_editUrl));
+    EXPECT_FALSE(contextMenuIn(dlg.m_editPath));
+    EXPECT_EQ(dlg.m_nSystemMenus, 0);
+
+    EXPECT_TRUE(contextMenuIn(&dlg)); // the background
+    EXPECT_TRUE(contextMenuIn(dlg.m_btnStart));
+    EXPECT_EQ(dlg.m_nSystemMenus, 2);
+}
+
+TEST_F(CrawlerDlgTest, F1OpensTheSystemMenuAnywhereAndTheMenuKeyOnlyOutsideTextFields) {
+    CMenuCountingDlg dlg;
+    Open(dlg);
+    auto press = [](wxWindow* focused, int key, bool shift = false) {
+        wxKeyEvent event(wxEVT_CHAR_HOOK);
+        event.m_keyCode = key;
+        event.m_shiftDown = shift;
+        event.SetEventObject(focused);
+        return focused->ProcessWindowEvent(event);
+    };
+    EXPECT_TRUE(press(dlg.m_editUrl, WXK_F1));
+    EXPECT_TRUE(press(&dlg, WXK_F1));
+    EXPECT_EQ(dlg.m_nSystemMenus, 2);
+
+    EXPECT_FALSE(press(dlg.m_editUrl, WXK_MENU)) << "left to the field's own menu";
+    EXPECT_FALSE(press(dlg.m_editPath, WXK_F10, true));
+    EXPECT_EQ(dlg.m_nSystemMenus, 2);
+
+    EXPECT_TRUE(press(dlg.m_btnStart, WXK_MENU));
+    EXPECT_TRUE(press(dlg.FindWindow(IDC_BROWSE), WXK_F10, true));
+    EXPECT_EQ(dlg.m_nSystemMenus, 4);
+
+    dlg.m_choice = "About Patchmere Crawler...";
+    auto abouts = WhenModal<CAboutDlg>([](CAboutDlg& about) { about.EndModal(wxID_OK); });
+    press(dlg.m_editPath, WXK_F1);
+    EXPECT_EQ(*abouts, 1);
+}
+
 TEST_F(CrawlerDlgTest, EscapeAndTheCloseCommandEndTheModalRun) {
     for (int way = 0; way < 3; ++way) {
-        CCrawlerDlg dlg;
+        CMenuCountingDlg dlg;
+        dlg.m_choice = "Close";
         auto runs = WhenModal<CCrawlerDlg>([way](CCrawlerDlg& running) {
             if (way == 0) {
                 wxKeyEvent escape(wxEVT_CHAR_HOOK);
@@ -158,7 +225,7 @@ TEST_F(CrawlerDlgTest, EscapeAndTheCloseCommandEndTheModalRun) {
                 escape.SetEventObject(&running);
                 running.ProcessWindowEvent(escape);
             } else if (way == 1) {
-                running.OnSysCommand(0xF060, 0); // Close from the system menu
+                running.ShowSystemMenu(); // Close chosen from it
             } else {
                 running.Close(); // the close box
             }

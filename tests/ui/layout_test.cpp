@@ -64,13 +64,14 @@ TEST_F(LayoutTest, ControlsSitInsideTheirWindowsApartAndInTabOrder) {
                           {1002, "Start Crawl"},
                           {-1, "Save To &Path:"},
                           {1001, ""},
-                          {1003, "&Browse"}});
+                          {1003, "&Browse"},
+                          {1012, ""}});
     EXPECT_EQ(dlg.m_editUrl->GetId(), 1000);
     EXPECT_EQ(dlg.m_editPath->GetId(), 1001);
     EXPECT_EQ(dlg.m_btnStart->GetId(), 1002);
     EXPECT_EQ(dlg.GetDefaultItem(), dlg.m_btnStart);
     ExpectControlsInsideAndApart(&dlg);
-    EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(320, 84)));
+    EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(320, 100)));
 
     CAboutDlg about(&dlg);
     ExpectControlsInsideAndApart(&about);

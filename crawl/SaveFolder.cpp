@@ -1,0 +1,52 @@
+#include "crawl/SaveFolder.h"
+
+#include "platform/text.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+std::u16string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return FromUtf8(home);
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return FromUtf8(entry->pw_dir);
+    return u"/";
+}
+
+// Cut to the path buffers' 259 units, without one trailing '/'.
+std::u16string Fitted(std::u16string_view text) {
+    WCHAR szFolder[MAX_PATH];
+    StrCpyN(szFolder, std::u16string(text).c_str(), MAX_PATH);
+    PathRemoveBackslash(szFolder);
+    return szFolder;
+}
+
+} // namespace
+
+std::u16string SaveFolderText(std::u16string_view fieldText) {
+    std::u16string text(fieldText);
+    TrimWhiteSpace(text.data());
+    text.resize(static_cast<size_t>(lstrlen(text.c_str())));
+    return Fitted(text);
+}
+
+std::u16string SaveFolderFromField(std::u16string_view fieldText) {
+    const std::u16string text = SaveFolderText(fieldText);
+    if (text.empty() || text.front() == u'/')
+        return text;
+    std::u16string_view rest = text;
+    if (rest == u"~")
+        rest = {};
+    else if (rest.starts_with(u"~/"))
+        rest.remove_prefix(2);
+    std::u16string folder = HomeFolder();
+    if (!rest.empty()) {
+        if (folder.back() != u'/')
+            folder += u'/';
+        folder += rest;
+    }
+    return Fitted(folder);
+}

@@ -1,0 +1,63 @@
+// The outcome line and the folder that the folder field names.
+#include "crawl/CrawlOutcome.h"
+#include "crawl/SaveFolder.h"
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+TEST(OutcomeLineTest, CountsInTheSingularAndPluralAndOnlyWhatHappened) {
+    CCrawlOutcome outcome;
+    EXPECT_EQ(FormatOutcome(outcome, false, 0), u"0 new tones stored, in 0:00:00");
+
+    outcome.m_nNewTones = 35;
+    outcome.m_nAlreadyThere = 12;
+    outcome.ToneFailed(u"http://a/l6file/1");
+    outcome.ToneFailed(u"http://a/l6file/1"); // the same tone met twice
+    EXPECT_EQ(FormatOutcome(outcome, false, 7),
+              u"35 new tones stored, 12 already there, 1 failed, in 0:00:07");
+
+    // A tone that failed and then came through on a later link is no failure.
+    outcome.ToneDealtWith(u"http://a/l6file/1");
+    outcome.m_nNewTones = 1;
+    outcome.m_nFailedPages = 1;
+    outcome.m_nCutPages = 2;
+    EXPECT_EQ(FormatOutcome(outcome, false, 3723),
+              u"1 new tone stored, 12 already there, 1 page failed, 2 pages too large to read "
+              u"whole, in 1:02:03");
+
+    EXPECT_EQ(FormatOutcome(outcome, true, 0).substr(0, 23), u"Cancelled: 1 new tone s");
+    outcome.m_szStopReason = u"The crawl was stopped: the folder is gone.";
+    EXPECT_EQ(FormatOutcome(outcome, false, 0).substr(0, 21), u"Stopped: 1 new tone s");
+
+    CCrawlOutcome dead;
+    dead.m_szStartPageError = u"The start page could not be fetched: connection refused";
+    dead.m_nFailedPages = 1;
+    EXPECT_EQ(FormatOutcome(dead, false, 1), dead.m_szStartPageError);
+}
+
+TEST(SaveFolderTest, TildeAndRelativeFoldersLieInTheHomeFolder) {
+    const char* saved = std::getenv("HOME");
+    const std::string home = saved ? saved : "";
+    setenv("HOME", "/home/tester", 1);
+    EXPECT_EQ(SaveFolderFromField(u" ~ "), u"/home/tester");
+    EXPECT_EQ(SaveFolderFromField(u"~/Tones/"), u"/home/tester/Tones");
+    EXPECT_EQ(SaveFolderFromField(u"Tones"), u"/home/tester/Tones");
+    EXPECT_EQ(SaveFolderFromField(u"/srv/~/Tones"), u"/srv/~/Tones");
+    // What is remembered is what was typed.
+    EXPECT_EQ(SaveFolderText(u"\t~/Tones/ "), u"~/Tones");
+
+    // Trimmed before it is cut: blanks in front never push the folder's end out.
+    std::u16string longFolder = u"/" + std::u16string(300, u'x');
+    EXPECT_EQ(SaveFolderFromField(u"   " + longFolder), longFolder.substr(0, 259));
+    if (saved)
+        setenv("HOME", home.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
+} // namespace
