@@ -85,26 +85,56 @@ size_t Utf8SequenceAt(std::string_view bytes, size_t pos, size_t* consumed) {
     return i == length ? length : 0;
 }
 
+// Well-formed runs are copied whole: most pages are one such run.
 std::string DecodeUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    size_t pos = 0;
+    size_t run = 0, pos = 0;
     while (pos < bytes.size()) {
+        if (static_cast<uint8_t>(bytes[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
         size_t consumed = 0;
-        if (Utf8SequenceAt(bytes, pos, &consumed) != 0)
-            out.append(bytes.substr(pos, consumed));
-        else
+        if (Utf8SequenceAt(bytes, pos, &consumed) == 0) {
+            out.append(bytes.substr(run, pos - run));
             AppendUtf8(out, kReplacement);
+            run = pos + consumed;
+        }
         pos += consumed;
     }
+    out.append(bytes.substr(run));
     return out;
 }
 
 // ---- UTF-16 input ----
 
+// Writes codePoint as UTF-8 at out and returns the end of what it wrote.
+char* PutUtf8(char* out, char32_t codePoint) {
+    const auto put = [&](uint32_t byte) { *out++ = static_cast<char>(byte); };
+    if (codePoint < 0x80) {
+        put(codePoint);
+    } else if (codePoint < 0x800) {
+        put(0xC0 | codePoint >> 6);
+        put(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        put(0xE0 | codePoint >> 12);
+        put(0x80 | (codePoint >> 6 & 0x3F));
+        put(0x80 | (codePoint & 0x3F));
+    } else {
+        put(0xF0 | codePoint >> 18);
+        put(0x80 | (codePoint >> 12 & 0x3F));
+        put(0x80 | (codePoint >> 6 & 0x3F));
+        put(0x80 | (codePoint & 0x3F));
+    }
+    return out;
+}
+
+// Written straight into a buffer sized for the worst case: a unit takes at most three bytes in
+// UTF-8 and a surrogate pair four, and an odd byte at the end is a U+FFFD.
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
-    std::string out;
-    out.reserve(bytes.size() / 2 * 3 / 2);
+    std::string out(bytes.size() / 2 * 3 + 3, '\0');
+    char* end = out.data();
     const auto unitAt = [&](size_t i) -> char16_t {
         const auto b0 = static_cast<uint8_t>(bytes[i]), b1 = static_cast<uint8_t>(bytes[i + 1]);
         return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
@@ -117,14 +147,15 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
             const char16_t next = unitAt(pos);
             if (utf16::IsLowSurrogate(next)) {
                 pos += 2;
-                AppendUtf8(out, utf16::Combine(unit, next));
+                end = PutUtf8(end, utf16::Combine(unit, next));
                 continue;
             }
         }
-        AppendUtf8(out, utf16::IsSurrogate(unit) ? kReplacement : char32_t(unit));
+        end = PutUtf8(end, utf16::IsSurrogate(unit) ? kReplacement : char32_t(unit));
     }
     if (pos < bytes.size()) // an odd byte at the end
-        AppendUtf8(out, kReplacement);
+        end = PutUtf8(end, kReplacement);
+    out.resize(static_cast<size_t>(end - out.data()));
     return out;
 }
 
@@ -135,16 +166,20 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// ASCII runs are copied whole.
 std::string DecodeWindows1252(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        if (b >= 0x80 && b <= 0x9F)
-            AppendUtf8(out, kWindows1252High[b - 0x80]);
-        else
-            AppendUtf8(out, b);
+    size_t run = 0;
+    for (size_t pos = 0; pos < bytes.size(); ++pos) {
+        const auto b = static_cast<uint8_t>(bytes[pos]);
+        if (b < 0x80)
+            continue;
+        out.append(bytes.substr(run, pos - run));
+        AppendUtf8(out, b <= 0x9F ? char32_t(kWindows1252High[b - 0x80]) : char32_t(b));
+        run = pos + 1;
     }
+    out.append(bytes.substr(run));
     return out;
 }
 
