@@ -1,18 +1,36 @@
 // The HTML document's reading of a page, on arbitrary bytes: any page gives anchors with
-// addresses and texts, never a crash, whatever the declared character set.
+// addresses and texts, never a crash, whatever encoding it is declared in.
+#include "platform/html_encoding.h"
 #include "platform/html_parse.h"
 #include "platform/mshtml.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+// The first byte picks the encoding (its low six bits), whether <meta> declarations count
+// (0x40), and whether the server names the encoding (0x80) or the page does in a <meta> put in
+// front of the rest of the bytes.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    static constexpr std::u16string_view kTypes[] = {u"", u"text/html; charset=utf-8",
-                                                     u"text/html; charset=windows-1252",
-                                                     u"text/html; charset=utf-16le"};
-    std::u16string_view type = kTypes[size % 4];
-    DWORD control = (size & 4) ? DLCTL_NO_METACHARSET : 0;
-    ParseHtmlDocument(bytes, type, u"http://library.example/a/library.html?page=1", control);
+    if (size == 0)
+        return 0;
+    const uint8_t choice = data[0];
+    const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+    constexpr unsigned kEncodings = static_cast<unsigned>(HtmlEncoding::XUserDefined) + 1;
+    const auto encoding = static_cast<HtmlEncoding>((choice & 0x3F) % kEncodings);
+    // "replacement" names no encoding; one of its labels does.
+    const std::string label = encoding == HtmlEncoding::Replacement
+                                  ? std::string("iso-2022-kr")
+                                  : std::string(EncodingName(encoding));
+    const DWORD control = (choice & 0x40) ? DLCTL_NO_METACHARSET : 0;
+    std::u16string type;
+    std::string page;
+    if (choice & 0x80) {
+        type = u"text/html; charset=" + std::u16string(label.begin(), label.end());
+        page = rest;
+    } else {
+        page = "<meta charset=" + label + ">" + std::string(rest);
+    }
+    ParseHtmlDocument(page, type, u"http://library.example/a/library.html?page=1", control);
     return 0;
 }

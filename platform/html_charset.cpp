@@ -1,5 +1,6 @@
-// Character set detection and decoding for HTML pages.
+// Encoding detection and decoding for HTML pages.
 #include "platform/html_charset.h"
+#include "platform/html_iconv.h"
 #include "platform/text_utf8.h"
 
 #include <array>
@@ -183,8 +184,33 @@ std::string DecodeWindows1252(std::string_view bytes) {
     return out;
 }
 
-size_t BomLength(HtmlCharset charset) {
-    return charset == HtmlCharset::Utf8 ? 3 : 2;
+// ---- Other encodings ----
+
+// x-user-defined: ASCII, and the other bytes in a private-use block of their own.
+std::string DecodeXUserDefined(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        AppendUtf8(out, b < 0x80 ? char32_t(b) : char32_t(0xF780 + b - 0x80));
+    }
+    return out;
+}
+
+// Through the system's converter; nothing when it has none. Each byte that does not convert
+// stands for one U+FFFD, and the conversion goes on after it.
+std::optional<std::string> DecodeWithConverter(std::string_view bytes, HtmlEncoding encoding) {
+    Iconv converter("UTF-8", ConverterName(encoding));
+    if (!converter)
+        return std::nullopt;
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    while (!converter.Convert(bytes, out) && !bytes.empty()) {
+        AppendUtf8(out, kReplacement);
+        bytes.remove_prefix(1);
+    }
+    converter.Flush(out);
+    return out;
 }
 
 // ---- <meta> prescan ----
@@ -246,7 +272,7 @@ std::optional<Attribute> NextAttribute(std::string_view text, size_t& pos) {
 }
 
 // The charset named in a <meta content> value ("text/html; charset=utf-8").
-std::optional<HtmlCharset> CharsetFromMetaContent(std::string_view content) {
+std::optional<HtmlEncoding> CharsetFromMetaContent(std::string_view content) {
     size_t pos = 0;
     for (;;) {
         size_t found = std::string_view::npos;
@@ -272,20 +298,20 @@ std::optional<HtmlCharset> CharsetFromMetaContent(std::string_view content) {
             const size_t end = content.find(content[pos], pos + 1);
             if (end == std::string_view::npos)
                 return std::nullopt;
-            return CharsetFromLabel(content.substr(pos + 1, end - pos - 1));
+            return EncodingFromLabel(content.substr(pos + 1, end - pos - 1));
         }
         size_t end = pos;
         while (end < content.size() && !IsAsciiSpace(content[end]) && content[end] != ';')
             ++end;
-        return CharsetFromLabel(content.substr(pos, end - pos));
+        return EncodingFromLabel(content.substr(pos, end - pos));
     }
 }
 
 // What one <meta> element declares; pos is just after "<meta".
-std::optional<HtmlCharset> CharsetOfMeta(std::string_view text, size_t& pos) {
+std::optional<HtmlEncoding> CharsetOfMeta(std::string_view text, size_t& pos) {
     bool gotPragma = false;
     std::optional<bool> needPragma;
-    std::optional<HtmlCharset> charset;
+    std::optional<HtmlEncoding> charset;
     bool seenHttpEquiv = false, seenContent = false, seenCharset = false;
     while (auto attribute = NextAttribute(text, pos)) {
         if (attribute->name == "http-equiv" && !seenHttpEquiv) {
@@ -299,15 +325,18 @@ std::optional<HtmlCharset> CharsetOfMeta(std::string_view text, size_t& pos) {
             }
         } else if (attribute->name == "charset" && !seenCharset) {
             seenCharset = true;
-            charset = CharsetFromLabel(attribute->value);
+            charset = EncodingFromLabel(attribute->value);
             needPragma = false;
         }
     }
     if (!needPragma || (*needPragma && !gotPragma) || !charset)
         return std::nullopt;
-    // A page that could be read this far as ASCII is not UTF-16, whatever it claims.
-    if (*charset == HtmlCharset::Utf16LE || *charset == HtmlCharset::Utf16BE)
-        return HtmlCharset::Utf8;
+    // A page that could be read this far as ASCII is not UTF-16, whatever it claims; and
+    // x-user-defined is for scripts' own data, not for pages.
+    if (*charset == HtmlEncoding::Utf16LE || *charset == HtmlEncoding::Utf16BE)
+        return HtmlEncoding::Utf8;
+    if (*charset == HtmlEncoding::XUserDefined)
+        return HtmlEncoding::Windows1252;
     return charset;
 }
 
@@ -317,36 +346,7 @@ bool IsAsciiLetter(char c) {
 
 } // namespace
 
-std::optional<HtmlCharset> CharsetFromLabel(std::string_view label) {
-    label = TrimAsciiSpace(label);
-    static constexpr std::string_view kUtf8[] = {
-        "utf-8", "utf8", "unicode-1-1-utf-8", "unicode11utf8", "unicode20utf8", "x-unicode20utf8"};
-    static constexpr std::string_view kUtf16LE[] = {
-        "utf-16", "utf-16le", "unicode", "ucs-2", "csunicode", "iso-10646-ucs-2", "unicodefeff"};
-    static constexpr std::string_view kUtf16BE[] = {"utf-16be", "unicodefffe"};
-    static constexpr std::string_view kWindows1252[] = {
-        "windows-1252", "cp1252",          "x-cp1252", "iso-8859-1", "iso8859-1",     "iso88591",
-        "iso_8859-1",   "latin1",          "l1",       "iso-ir-100", "csisolatin1",   "cp819",
-        "ibm819",       "iso_8859-1:1987", "us-ascii", "ascii",      "ansi_x3.4-1968"};
-    const auto in = [&](const auto& names) {
-        for (const auto name : names) {
-            if (EqualsIgnoreCase(label, name))
-                return true;
-        }
-        return false;
-    };
-    if (in(kUtf8))
-        return HtmlCharset::Utf8;
-    if (in(kUtf16LE))
-        return HtmlCharset::Utf16LE;
-    if (in(kUtf16BE))
-        return HtmlCharset::Utf16BE;
-    if (in(kWindows1252))
-        return HtmlCharset::Windows1252;
-    return std::nullopt;
-}
-
-std::optional<HtmlCharset> CharsetFromContentType(std::string_view contentType) {
+std::optional<HtmlEncoding> CharsetFromContentType(std::string_view contentType) {
     size_t pos = contentType.find(';');
     while (pos != std::string_view::npos) {
         ++pos;
@@ -377,23 +377,23 @@ std::optional<HtmlCharset> CharsetFromContentType(std::string_view contentType) 
                                                        : end - equals - 1);
         }
         if (EqualsIgnoreCase(name, "charset"))
-            return CharsetFromLabel(value);
+            return EncodingFromLabel(value);
         pos = end;
     }
     return std::nullopt;
 }
 
-std::optional<HtmlCharset> CharsetFromBom(std::string_view bytes) {
+std::optional<HtmlEncoding> CharsetFromBom(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF"))
-        return HtmlCharset::Utf8;
+        return HtmlEncoding::Utf8;
     if (bytes.starts_with("\xFF\xFE"))
-        return HtmlCharset::Utf16LE;
+        return HtmlEncoding::Utf16LE;
     if (bytes.starts_with("\xFE\xFF"))
-        return HtmlCharset::Utf16BE;
+        return HtmlEncoding::Utf16BE;
     return std::nullopt;
 }
 
-std::optional<HtmlCharset> CharsetFromMeta(std::string_view bytes) {
+std::optional<HtmlEncoding> CharsetFromMeta(std::string_view bytes) {
     const std::string_view text = bytes.substr(0, kPrescanLength);
     size_t pos = 0;
     while (pos < text.size()) {
@@ -450,7 +450,7 @@ bool IsNonAsciiUtf8(std::string_view bytes) {
     return nonAscii;
 }
 
-HtmlCharset DecideCharset(std::string_view bytes, std::string_view contentType, bool honourMeta) {
+HtmlEncoding DecideCharset(std::string_view bytes, std::string_view contentType, bool honourMeta) {
     if (const auto bom = CharsetFromBom(bytes))
         return *bom;
     if (const auto http = CharsetFromContentType(contentType))
@@ -459,21 +459,30 @@ HtmlCharset DecideCharset(std::string_view bytes, std::string_view contentType, 
         if (const auto meta = CharsetFromMeta(bytes))
             return *meta;
     }
-    return IsNonAsciiUtf8(bytes) ? HtmlCharset::Utf8 : HtmlCharset::Windows1252;
+    return IsNonAsciiUtf8(bytes) ? HtmlEncoding::Utf8 : HtmlEncoding::Windows1252;
 }
 
-std::string DecodeToUtf8(std::string_view bytes, HtmlCharset charset) {
-    if (CharsetFromBom(bytes) == charset)
-        bytes.remove_prefix(BomLength(charset));
-    switch (charset) {
-    case HtmlCharset::Utf8:
-        return DecodeUtf8(bytes);
-    case HtmlCharset::Utf16LE:
-        return DecodeUtf16(bytes, false);
-    case HtmlCharset::Utf16BE:
-        return DecodeUtf16(bytes, true);
-    case HtmlCharset::Windows1252:
+DecodedText DecodeToUtf8(std::string_view bytes, HtmlEncoding encoding) {
+    if (CharsetFromBom(bytes) == encoding)
+        bytes.remove_prefix(encoding == HtmlEncoding::Utf8 ? 3 : 2);
+    switch (encoding) {
+    case HtmlEncoding::Utf8:
+        return {DecodeUtf8(bytes), encoding};
+    case HtmlEncoding::Utf16LE:
+        return {DecodeUtf16(bytes, false), encoding};
+    case HtmlEncoding::Utf16BE:
+        return {DecodeUtf16(bytes, true), encoding};
+    case HtmlEncoding::Windows1252:
+        return {DecodeWindows1252(bytes), encoding};
+    case HtmlEncoding::Replacement:
+        // Encodings that hide markup in what looks like ASCII: nothing of the page is read.
+        return {bytes.empty() ? std::string() : std::string("\xEF\xBF\xBD"), encoding};
+    case HtmlEncoding::XUserDefined:
+        return {DecodeXUserDefined(bytes), encoding};
+    default:
         break;
     }
-    return DecodeWindows1252(bytes);
+    if (auto text = DecodeWithConverter(bytes, encoding))
+        return {std::move(*text), encoding};
+    return {DecodeWindows1252(bytes), HtmlEncoding::Windows1252};
 }

@@ -171,7 +171,8 @@ std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string
                                           const HtmlParseLimits& limits) {
     bytes = bytes.substr(0, limits.maxPageBytes);
     const bool honourMeta = (dlcontrol & DLCTL_NO_METACHARSET) == 0;
-    std::string markup = DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta));
+    std::string markup =
+        DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta)).utf8;
     LimitMarkup(markup);
 
     AnchorCollector collector(limits);

@@ -1,4 +1,6 @@
 // Reading pages into anchors: addresses, rendered text, character sets and broken markup.
+#include "platform/html_charset.h"
+#include "platform/html_iconv.h"
 #include "platform/html_parse.h"
 #include "platform/mshtml.h"
 #include "platform/text.h"
@@ -105,12 +107,49 @@ TEST(HtmlParse, CharacterSetOfThePage) {
               cafe);
     // An unknown name falls through to the next rule.
     EXPECT_EQ(Texts(cafeUtf8, u"text/html; charset=x-klingon"), cafe);
+    // A page does not declare itself in an encoding that is not for pages.
+    EXPECT_EQ(Texts("<meta charset=x-user-defined>" + cafe1252), cafe);
     // A byte-order mark is unambiguous, even against the server's word.
     EXPECT_EQ(Texts("\xEF\xBB\xBF" + cafeUtf8, u"text/html; charset=iso-8859-1"), cafe);
     const std::string utf16le("\xFF\xFE<\0a\0>\0\xE9\0", 10);
     const std::string utf16be("\xFE\xFF\0<\0a\0>\0\xE9", 10);
     EXPECT_EQ(Texts(utf16le), Strings{"\xC3\xA9"});
     EXPECT_EQ(Texts(utf16be), Strings{"\xC3\xA9"});
+}
+
+TEST(HtmlCharset, LabelsNameEncodingsWhateverTheirCaseAndSpaces) {
+    EXPECT_EQ(EncodingFromLabel("latin1"), HtmlEncoding::Windows1252);
+    EXPECT_EQ(EncodingFromLabel("US-ASCII"), HtmlEncoding::Windows1252);
+    EXPECT_EQ(EncodingFromLabel(" \tX-SJIS\r\n"), HtmlEncoding::ShiftJis);
+    EXPECT_EQ(EncodingFromLabel("GB2312"), HtmlEncoding::Gbk);
+    EXPECT_EQ(EncodingFromLabel("Windows-949"), HtmlEncoding::EucKr);
+    EXPECT_EQ(EncodingFromLabel("koi8-ru"), HtmlEncoding::Koi8U);
+    EXPECT_EQ(EncodingFromLabel("CSEUCPKDFMTJAPANESE"), HtmlEncoding::EucJp); // the longest
+    EXPECT_EQ(EncodingFromLabel("hz-gb-2312"), HtmlEncoding::Replacement);
+    EXPECT_EQ(EncodingFromLabel("x-user-defined"), HtmlEncoding::XUserDefined);
+    EXPECT_EQ(EncodingFromLabel("sjis2"), std::nullopt);
+    EXPECT_EQ(EncodingFromLabel("utf 8"), std::nullopt);
+    EXPECT_EQ(EncodingFromLabel("replacement"), std::nullopt); // a name, but no label
+    // Every converter named is there to read and to write queries with.
+    for (int i = 0; i <= static_cast<int>(HtmlEncoding::XUserDefined); ++i) {
+        if (const char* name = ConverterName(static_cast<HtmlEncoding>(i))) {
+            EXPECT_TRUE(Iconv("UTF-8", name)) << name;
+            EXPECT_TRUE(Iconv(name, "UTF-8")) << name;
+        }
+    }
+}
+
+TEST(HtmlCharset, DecodingNeverStops) {
+    const auto decoded = [](std::string_view bytes, HtmlEncoding encoding) {
+        return DecodeToUtf8(bytes, encoding).utf8;
+    };
+    // A lead byte without its trail, a byte that leads nothing, a character cut off at the end.
+    EXPECT_EQ(decoded("a\x81 b\xA0\x82\xA0\x82", HtmlEncoding::ShiftJis),
+              "a\xEF\xBF\xBD b\xEF\xBF\xBD\xE3\x81\x82\xEF\xBF\xBD");
+    // An encoding that is never read: the page is one U+FFFD.
+    EXPECT_EQ(decoded("<a href=x>y</a>", HtmlEncoding::Replacement), "\xEF\xBF\xBD");
+    EXPECT_EQ(decoded("", HtmlEncoding::Replacement), "");
+    EXPECT_EQ(decoded("a\x80\xFF", HtmlEncoding::XUserDefined), "a\xEF\x9E\x80\xEF\x9F\xBF");
 }
 
 TEST(HtmlParse, BrokenMarkupStillGivesItsAnchors) {
