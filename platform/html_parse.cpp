@@ -171,8 +171,8 @@ std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string
                                           const HtmlParseLimits& limits) {
     bytes = bytes.substr(0, limits.maxPageBytes);
     const bool honourMeta = (dlcontrol & DLCTL_NO_METACHARSET) == 0;
-    std::string markup =
-        DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta)).utf8;
+    auto [markup, encoding] =
+        DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta));
     LimitMarkup(markup);
 
     AnchorCollector collector(limits);
@@ -186,10 +186,10 @@ std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string
     const std::string documentAddress = ToUtf8(documentUrl);
     std::string base = documentAddress;
     if (collector.baseHref) {
-        if (auto resolved = UrlResolver(documentAddress).Resolve(*collector.baseHref))
+        if (auto resolved = UrlResolver(documentAddress, encoding).Resolve(*collector.baseHref))
             base = std::move(*resolved);
     }
-    const UrlResolver resolver(base);
+    const UrlResolver resolver(base, encoding);
     std::vector<HtmlAnchor> anchors = std::move(collector.anchors);
     for (size_t i = 0; i < anchors.size(); ++i) {
         if (!anchors[i].href)

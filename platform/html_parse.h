@@ -22,10 +22,11 @@ struct HtmlParseLimits {
     size_t maxTextBytes = 32u << 20; // text kept for all anchors together (UTF-8 bytes)
 };
 
-// Reads the page's bytes in its character set (contentType: the HTTP Content-Type value, may be
+// Reads the page's bytes in its encoding (contentType: the HTTP Content-Type value, may be
 // empty; dlcontrol: DLCTL_NO_METACHARSET ignores <meta> declarations), parses it and returns its
 // HTML anchors in document order, their addresses resolved against the first <base href> or
-// else documentUrl. A page that the parser cannot handle within its bounds has no anchors.
+// else documentUrl, with their queries in the page's encoding. A page that the parser cannot
+// handle within its bounds has no anchors.
 std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
                                           std::u16string_view documentUrl, DWORD dlcontrol,
                                           const HtmlParseLimits& limits = {});

@@ -1,6 +1,7 @@
 // Links are resolved exactly as the URL parser resolves them, whichever way the resolver
 // takes: plain absolute paths are joined to the base's origin without the parser. The
-// references hold nothing that the resolver's own cleaning would change.
+// references hold nothing that the resolver's own cleaning would change. On a page in a legacy
+// encoding, the queries of links are written in that encoding.
 #include "platform/html_url.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,21 @@ TEST(UrlResolver, PlainPathsResolveAsTheParserResolvesThem) {
             EXPECT_EQ(resolver.Resolve(reference), ParserResolves(base, reference))
                 << base << " + " << reference;
     }
+}
+
+TEST(UrlResolver, QueriesOfWebAddressesAreWrittenInTheLegacyPageEncoding) {
+    const std::string e = "\xC3\xA9"; // 0xE9 in windows-1252
+    const UrlResolver latin("http://h/dir/p.html", HtmlEncoding::Windows1252);
+    EXPECT_EQ(latin.Resolve("caf" + e + "?q=caf" + e + " x#caf" + e),
+              "http://h/dir/caf%C3%A9?q=caf%E9%20x#caf%C3%A9");
+    EXPECT_EQ(latin.Resolve("ws://h/?q=" + e), "ws://h/?q=%C3%A9");
+    EXPECT_EQ(UrlResolver("http://h/", HtmlEncoding::Utf16LE).Resolve("?q=" + e),
+              "http://h/?q=%C3%A9");
+    // Back to ASCII after the run; a byte that would read as '#' does not start the fragment.
+    EXPECT_EQ(UrlResolver("http://h/", HtmlEncoding::Iso2022Jp).Resolve("?q=\xEF\xBC\xA1z"),
+              "http://h/?q=%1B$B%23A%1B(Bz");
+    EXPECT_EQ(UrlResolver("http://h/", HtmlEncoding::XUserDefined).Resolve("?q=\xEF\x9E\x80" + e),
+              "http://h/?q=%80%26%23233%3B");
 }
 
 } // namespace

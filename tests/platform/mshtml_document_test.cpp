@@ -8,9 +8,9 @@
 
 namespace {
 
-CComPtr<IHTMLDocument2> Loaded(std::string_view html) {
+CComPtr<IHTMLDocument2> Loaded(std::string_view html, std::u16string_view contentType = u"") {
     return CComPtr<IHTMLDocument2>::Attach(
-        HtmlDocument::CreateLoaded(html, u"", u"http://127.0.0.1/lib/page.html", 0));
+        HtmlDocument::CreateLoaded(html, contentType, u"http://127.0.0.1/lib/page.html", 0));
 }
 
 CComPtr<IHTMLElementCollection> Anchors(IHTMLDocument2* document, const char16_t* tag = u"A") {
@@ -121,6 +121,45 @@ TEST(MshtmlDocument, CollectionGivesTheAnchorsByPosition) {
     document.Release();
     anchors.Release();
     EXPECT_EQ(InnerText(first.get()), "2");
+}
+
+TEST(MshtmlDocument, PagesInLegacyEncodingsLinkAsBrowsersDo) {
+    // A link's text and address hold the same word, and its query a euro sign too. The
+    // address's path is sent in UTF-8, its query in the page's own encoding, where a character
+    // without a form there goes as "&#N;".
+    struct Page {
+        std::string declaration; // markup before the link
+        std::u16string contentType;
+        std::string word;  // in the page's encoding
+        std::string text;  // the word in UTF-8
+        std::string path;  // the word as the path sends it
+        std::string query; // "n=<word>&e=<euro sign>" as the query sends it
+    };
+    const Page pages[] = {
+        {"<meta charset=' SJIS'>", u"", "\x89\xB9\x90\x46", "\xE9\x9F\xB3\xE8\x89\xB2",
+         "%E9%9F%B3%E8%89%B2", "n=%89%B9%90F&e=%26%238364%3B"},
+        {"", u"text/html; charset=ks_c_5601-1987", "\xC0\xBD\xBB\xF6", "\xEC\x9D\x8C\xEC\x83\x89",
+         "%EC%9D%8C%EC%83%89", "n=%C0%BD%BB%F6&e=%A2%E6"},
+        // U+00A2 is one of the characters that only gb18030's four-byte forms have.
+        {"<meta http-equiv=content-type content='text/html; charset=GB18030'>", u"",
+         "\xD2\xF4\x81\x30\x84\x34", "\xE9\x9F\xB3\xC2\xA2", "%E9%9F%B3%C2%A2",
+         "n=%D2%F4%810%844&e=%A2%E3"},
+        {"<meta charset=cp1251>", u"", "\xF2\xE5\xEC\xE1\xF0",
+         "\xD1\x82\xD0\xB5\xD0\xBC\xD0\xB1\xD1\x80", "%D1%82%D0%B5%D0%BC%D0%B1%D1%80",
+         "n=%F2%E5%EC%E1%F0&e=%88"},
+        {"", u"text/html; charset=latin2", "\xAE\x6C\xFD", "\xC5\xBDl\xC3\xBD", "%C5%BDl%C3%BD",
+         "n=%AEl%FD&e=%26%238364%3B"},
+    };
+    for (const Page& page : pages) {
+        auto document = Loaded(page.declaration + "<a href='/t/" + page.word +
+                                   ".l6t?n=" + page.word + "&amp;e=&#x20AC;'>" + page.word + "</a>",
+                               page.contentType);
+        auto anchor = Item(Anchors(document.get()).get(), 0);
+        ASSERT_TRUE(anchor) << page.path;
+        EXPECT_EQ(InnerText(anchor.get()), page.text) << page.path;
+        EXPECT_EQ(Attribute(anchor.get(), u"href"),
+                  "http://127.0.0.1/t/" + page.path + ".l6t?" + page.query);
+    }
 }
 
 } // namespace
