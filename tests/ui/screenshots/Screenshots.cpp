@@ -49,6 +49,7 @@ public:
         {
             CCrawlerDlg dlg;
             dlg.InitDialog();
+            dlg.SetOutcome(u"35 new tones stored, 12 already there, 1 failed, in 0:00:07");
             dlg.Show();
             ok = Capture(&dlg, out / "main-dialog.png") && ok;
 
