@@ -47,6 +47,10 @@ inline constexpr DialogRect kBarRect = {7, 165, 326, 14};
 inline constexpr DialogRect kPageStatusRect = {7, 7, 326, 39};
 inline constexpr DialogRect kToneStatusRect = {7, 48, 326, 31};
 inline constexpr DialogRect kLogRect = {7, 82, 326, 78};
+// The boxes have no label on screen; assistive technologies call them by these names.
+inline constexpr char16_t kPageStatusName[] = u"Page";
+inline constexpr char16_t kToneStatusName[] = u"Tone";
+inline constexpr char16_t kLogName[] = u"Log";
 inline constexpr DialogRect kTotalsRect = {7, 182, 326, 12};
 } // namespace progress
 

@@ -102,6 +102,10 @@ void CProgressDialog::CreateControls() {
         new wxStaticText(this, IDC_TOTALS, wxEmptyString, DialogPoint(this, L::kTotalsRect),
                          DialogSize(this, L::kTotalsRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
 
+    m_pageStatus->SetAccessibleName(L::kPageStatusName);
+    m_toneStatus->SetAccessibleName(L::kToneStatusName);
+    m_log->SetAccessibleName(L::kLogName);
+
     m_pageBox.pControl = m_pageStatus;
     m_toneBox.pControl = m_toneStatus;
     m_barBox.pControl = m_progressBar;

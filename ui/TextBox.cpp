@@ -78,6 +78,7 @@ void CTextBox::SetText(std::u16string_view text) {
     const int top = firstChanged == 0 ? 0 : kMargin + firstChanged * m_nLineHeight;
     if (top < client.y)
         RefreshRect(wxRect(0, top, client.x, client.y - top));
+    m_accessible.TextShown();
 }
 
 void CTextBox::SetSelection(size_t anchor, size_t caret) {
@@ -95,6 +96,7 @@ void CTextBox::SetSelection(size_t anchor, size_t caret) {
     m_nAnchor = anchor;
     m_nCaret = caret;
     Refresh();
+    m_accessible.SelectionShown();
 }
 
 void CTextBox::SelectAll() {
@@ -306,3 +308,4 @@ void CTextBox::OnMouseWheel(wxMouseEvent& event) {
     else
         ScrollTo(m_nFirstLine - notches * event.GetLinesPerAction(), m_nScrollX);
 }
+

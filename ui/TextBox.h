@@ -3,7 +3,10 @@
 // whenever its text changes, which costs milliseconds a time at the pace of a crawl; this box
 // only draws itself. It keeps what a user does with a read-only text box: take the focus by
 // Tab or a click, select with the mouse, select all, copy, and scroll to lines that do not fit.
+// Assistive technologies read it as a read-only text.
 #pragma once
+
+#include "platform/wx/accessible_text.h"
 
 #include <wx/control.h>
 
@@ -14,9 +17,12 @@
 
 class wxGraphicsContext;
 
-class CTextBox : public wxControl {
+class CTextBox : public wxControl, private IShownText {
 public:
     CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const wxSize& size);
+
+    // What assistive technologies call the box.
+    void SetAccessibleName(std::u16string_view name) { m_accessible.SetName(name); }
 
     // Shows the text from its first line and column, with nothing selected. Lines end at
     // CR LF or LF.
@@ -48,6 +54,10 @@ private:
     int WidestLine() const;
     void DrawLine(wxGraphicsContext& gc, int line, int y, size_t selStart, size_t selEnd);
 
+    std::u16string_view ShownText() const override { return m_szText; }
+    size_t ShownAnchor() const override { return m_nAnchor; }
+    size_t ShownCaret() const override { return m_nCaret; }
+
     void OnPaint(wxPaintEvent& event);
     void OnKeyDown(wxKeyEvent& event);
     void OnMouse(wxMouseEvent& event);
@@ -60,4 +70,5 @@ private:
     int m_nFirstLine = 0;
     int m_nScrollX = 0;
     int m_nLineHeight = 1;
+    CAccessibleText m_accessible{this, *this};
 };

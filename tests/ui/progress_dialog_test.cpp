@@ -6,6 +6,7 @@
 #include "ui/ProgressDialog.h"
 #include "ui/TextBox.h"
 
+#include <gtk/gtk.h>
 #include <wx/button.h>
 #include <wx/gauge.h>
 #include <wx/stattext.h>
@@ -164,6 +165,37 @@ TEST_F(ProgressTest, ChangesReachTheScreenWithinAFrame) {
     m_tick += 20;
     m_progress->UpdateTotals(false);
     EXPECT_EQ(Native(1008), "four");
+}
+
+// Readers find the boxes by their names and are told of a change when it reaches the screen:
+// a text replaced within a frame is never shown, so it is never told either.
+TEST_F(ProgressTest, ReadersAreToldOfAChangeWhenItIsShown) {
+    auto accessible = [this](int id) {
+        return gtk_widget_get_accessible(
+            static_cast<GtkWidget*>(m_progress->FindWindow(id)->GetHandle()));
+    };
+    EXPECT_STREQ(atk_object_get_name(accessible(1005)), "Page");
+    EXPECT_STREQ(atk_object_get_name(accessible(1006)), "Tone");
+    EXPECT_STREQ(atk_object_get_name(accessible(1008)), "Log");
+
+    AtkObject* page = accessible(1005);
+    std::vector<std::string> told;
+    g_signal_connect(page, "text-insert",
+                     G_CALLBACK(+[](AtkObject*, gint, gint, gchar* text, gpointer told) {
+                         static_cast<std::vector<std::string>*>(told)->push_back(text);
+                     }),
+                     &told);
+    m_progress->SetPageStatus(u"Downloading page\r\nhttp://a/1");
+    EXPECT_EQ(told, std::vector<std::string>{"Downloading page\nhttp://a/1"});
+    m_tick += 5;
+    m_progress->SetPageStatus(u"Walking links on\r\nhttp://a/1");
+    m_progress->SetPageStatus(u"Downloading page\r\nhttp://a/2");
+    EXPECT_EQ(told.size(), 1u) << "within the frame";
+    m_tick += 11;
+    m_progress->UpdateTotals(false);
+    EXPECT_EQ(told, (std::vector<std::string>{"Downloading page\nhttp://a/1",
+                                              "Downloading page\nhttp://a/2"}));
+    g_signal_handlers_disconnect_by_data(page, &told);
 }
 
 TEST_F(ProgressTest, CancelAndTheCloseBoxOnlyRaiseTheFlag) {

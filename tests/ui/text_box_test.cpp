@@ -4,6 +4,8 @@
 #include "tests/support/PumpUntil.h"
 #include "ui/TextBox.h"
 
+#include <gtk/gtk.h>
+
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
 
@@ -215,4 +217,96 @@ TEST_F(TextBoxTest, AGrowingTextRedrawsOnlyItsNewLines) {
     m_owner->Update();
     EXPECT_LE(drawn.GetTop(), 2) << "a scrolled box shows the new text from its start";
     EXPECT_EQ(m_box->GetFirstLine(), 0);
+}
+
+namespace {
+struct CTextEvent {
+    std::string kind;
+    int position, length;
+    std::string text;
+};
+
+void OnTextEvent(AtkObject*, gint position, gint length, gchar* text, gpointer events,
+                 const char* kind) {
+    static_cast<std::vector<CTextEvent>*>(events)->push_back({kind, position, length, text});
+}
+void OnInsert(AtkObject* o, gint position, gint length, gchar* text, gpointer events) {
+    OnTextEvent(o, position, length, text, events, "insert");
+}
+void OnRemove(AtkObject* o, gint position, gint length, gchar* text, gpointer events) {
+    OnTextEvent(o, position, length, text, events, "remove");
+}
+
+std::string Taken(gchar* text) {
+    std::string copy = text ? text : "(null)";
+    g_free(text);
+    return copy;
+}
+} // namespace
+
+// What a screen reader finds through the toolkit's accessibility interface: a read-only text
+// with a name, its text with LF line ends and whole characters, its selection, and each
+// change: what a growing text gained, or the old text going and the new one coming.
+TEST_F(TextBoxTest, AssistiveTechnologiesReadItAsAReadOnlyText) {
+    m_box->SetAccessibleName(u"Log");
+    m_box->SetText(u"OnStartBinding\r\nOnProgress(1): h\U0001F600st");
+    AtkObject* box = gtk_widget_get_accessible(static_cast<GtkWidget*>(m_box->GetHandle()));
+    ASSERT_TRUE(ATK_IS_TEXT(box));
+    EXPECT_EQ(atk_object_get_role(box), ATK_ROLE_TEXT);
+    EXPECT_STREQ(atk_object_get_name(box), "Log");
+    AtkStateSet* states = atk_object_ref_state_set(box);
+    EXPECT_TRUE(atk_state_set_contains_state(states, ATK_STATE_READ_ONLY));
+    EXPECT_FALSE(atk_state_set_contains_state(states, ATK_STATE_EDITABLE));
+    g_object_unref(states);
+    AtkObject* parent = atk_object_get_parent(box);
+    ASSERT_TRUE(parent);
+    AtkObject* child = atk_object_ref_accessible_child(parent, atk_object_get_index_in_parent(box));
+    EXPECT_EQ(child, box) << "readers reach the box from its window";
+    g_clear_object(&child);
+
+    AtkText* text = ATK_TEXT(box);
+    EXPECT_EQ(Taken(atk_text_get_text(text, 0, -1)),
+              "OnStartBinding\nOnProgress(1): h\U0001F600st");
+    EXPECT_EQ(atk_text_get_character_count(text), 34);
+    EXPECT_EQ(atk_text_get_character_at_offset(text, 31), 0x1F600u);
+    int start = -1, end = -1;
+    EXPECT_EQ(
+        Taken(atk_text_get_string_at_offset(text, 20, ATK_TEXT_GRANULARITY_LINE, &start, &end)),
+        "OnProgress(1): h\U0001F600st");
+    EXPECT_EQ(start, 15);
+    EXPECT_EQ(
+        Taken(atk_text_get_string_at_offset(text, 3, ATK_TEXT_GRANULARITY_LINE, &start, &end)),
+        "OnStartBinding\n");
+    EXPECT_EQ(
+        Taken(atk_text_get_string_at_offset(text, 16, ATK_TEXT_GRANULARITY_WORD, &start, &end)),
+        "OnProgress(");
+
+    m_box->SetSelection(16, 36); // from the second line to the end, in UTF-16 units
+    EXPECT_EQ(atk_text_get_caret_offset(text), 34);
+    ASSERT_EQ(atk_text_get_n_selections(text), 1);
+    EXPECT_EQ(Taken(atk_text_get_selection(text, 0, &start, &end)), "OnProgress(1): h\U0001F600st");
+    EXPECT_EQ(start, 15);
+
+    std::vector<CTextEvent> events;
+    g_signal_connect(box, "text-insert", G_CALLBACK(OnInsert), &events);
+    g_signal_connect(box, "text-remove", G_CALLBACK(OnRemove), &events);
+    m_box->SetText(u"OnStartBinding\r\nOnProgress(1): h\U0001F600st\r\nOnProgress(2)");
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, "insert");
+    EXPECT_EQ(events[0].position, 34);
+    EXPECT_EQ(events[0].length, 14);
+    EXPECT_EQ(events[0].text, "\nOnProgress(2)");
+    events.clear();
+    m_box->SetText(u"OnStartBinding\r\nOnProgress(1): h\U0001F600st\r\nOnProgress(2)");
+    EXPECT_TRUE(events.empty()) << "no change, nothing told";
+    m_box->SetText(u"OnStopBinding");
+    ASSERT_EQ(events.size(), 2u) << "a new text: the old goes whole, the new comes whole";
+    EXPECT_EQ(events[0].kind, "remove");
+    EXPECT_EQ(events[0].position, 0);
+    EXPECT_EQ(events[0].length, 48);
+    EXPECT_EQ(events[0].text, "OnStartBinding\nOnProgress(1): h\U0001F600st\nOnProgress(2)");
+    EXPECT_EQ(events[1].kind, "insert");
+    EXPECT_EQ(events[1].position, 0);
+    EXPECT_EQ(events[1].text, "OnStopBinding");
+    g_signal_handlers_disconnect_by_data(box, &events);
 }
