@@ -57,5 +57,8 @@ inline constexpr DialogRect kTotalsRect = {7, 182, 326, 12};
 // The string table.
 inline constexpr char16_t kAboutMenuItem[] = u"&About Patchmere Crawler..."; // IDS_ABOUTBOX
 inline constexpr char16_t kCloseMenuItem[] = u"&Close";
+// The progress window's boxes.
+inline constexpr char16_t kCopyMenuItem[] = u"&Copy";
+inline constexpr char16_t kSelectAllMenuItem[] = u"Select &All";
 
 } // namespace layout

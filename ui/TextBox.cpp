@@ -1,6 +1,7 @@
 #include "ui/TextBox.h"
 #include "platform/text_utf8.h"
 #include "platform/wx/wxtext.h"
+#include "res/layouts.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dcclient.h>
@@ -43,6 +44,7 @@ CTextBox::CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const w
     for (const auto& type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_MOTION})
         Bind(type, &CTextBox::OnMouse, this);
     Bind(wxEVT_MOUSEWHEEL, &CTextBox::OnMouseWheel, this);
+    Bind(wxEVT_CONTEXT_MENU, &CTextBox::OnContextMenu, this);
     Bind(wxEVT_MOUSE_CAPTURE_LOST, [](wxMouseCaptureLostEvent&) {});
     Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
         Refresh();
@@ -309,3 +311,11 @@ void CTextBox::OnMouseWheel(wxMouseEvent& event) {
         ScrollTo(m_nFirstLine - notches * event.GetLinesPerAction(), m_nScrollX);
 }
 
+// The menu is asked for by a right click, the Menu key or Shift+F10; from the keys it opens
+// at the box's first line.
+void CTextBox::OnContextMenu(wxContextMenuEvent& event) {
+    const bool fromKeys = event.GetPosition() == wxDefaultPosition;
+    m_menu.Show({{layout::kCopyMenuItem, m_nAnchor != m_nCaret, [this] { CopySelection(); }},
+                 {layout::kSelectAllMenuItem, !m_szText.empty(), [this] { SelectAll(); }}},
+                fromKeys ? wxPoint(kMargin, kMargin + m_nLineHeight) : wxDefaultPosition);
+}

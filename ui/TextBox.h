@@ -2,11 +2,12 @@
 // and log boxes. A native multi-line text control lays out and draws the whole window again
 // whenever its text changes, which costs milliseconds a time at the pace of a crawl; this box
 // only draws itself. It keeps what a user does with a read-only text box: take the focus by
-// Tab or a click, select with the mouse, select all, copy, and scroll to lines that do not fit.
-// Assistive technologies read it as a read-only text.
+// Tab or a click, select with the mouse, select all, copy (by keys or its context menu), and
+// scroll to lines that do not fit. Assistive technologies read it as a read-only text.
 #pragma once
 
 #include "platform/wx/accessible_text.h"
+#include "platform/wx/popup_menu.h"
 
 #include <wx/control.h>
 
@@ -42,6 +43,9 @@ public:
     // The offset into the text nearest to a point of the box (client coordinates).
     size_t OffsetAt(const wxPoint& point) const;
 
+    // Whether its context menu (Copy, Select All) is open.
+    bool IsContextMenuShown() const { return m_menu.IsShown(); }
+
     bool AcceptsFocus() const override { return true; }
     bool AcceptsFocusFromKeyboard() const override { return true; }
 
@@ -62,6 +66,7 @@ private:
     void OnKeyDown(wxKeyEvent& event);
     void OnMouse(wxMouseEvent& event);
     void OnMouseWheel(wxMouseEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
 
     std::u16string m_szText;
     std::vector<size_t> m_lineStarts; // where each line begins; never empty
@@ -71,4 +76,5 @@ private:
     int m_nScrollX = 0;
     int m_nLineHeight = 1;
     CAccessibleText m_accessible{this, *this};
+    CPopupMenu m_menu{this};
 };

@@ -8,6 +8,8 @@
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 namespace {
 
@@ -159,6 +161,33 @@ TEST_F(TextBoxTest, CopiesTheSelectionWithPlatformLineEnds) {
     EXPECT_EQ(copied(), u"rst\nsecond line\nt");
     m_box->SetSelection(19, 0); // between CR and LF: the line end is not cut
     EXPECT_EQ(copied(), u"first\nsecond line");
+}
+
+// The context menu opens and lets the caller go on, as a crawl's pump must go on to advance
+// its transfers; an item chosen later still does its work.
+TEST_F(TextBoxTest, ContextMenuLeavesTheCallerRunning) {
+    using std::chrono::seconds;
+    m_box->SetText(u"first\r\nsecond");
+    m_box->SetSelection(0, 5);
+    ASSERT_TRUE(PumpUntil([this] { return m_box->IsShownOnScreen(); }, seconds(10)));
+    wxUIActionSimulator input;
+    input.MouseMove(m_box->GetScreenRect().GetPosition() + wxPoint(5, 5));
+    // A menu that held the caller would hold this test too: Escape closes it, and the test
+    // fails instead of hanging.
+    wxTimer guard;
+    guard.Bind(wxEVT_TIMER, [](wxTimerEvent&) { wxUIActionSimulator().Char(WXK_ESCAPE); });
+    guard.StartOnce(5000);
+    input.MouseClick(wxMOUSE_BTN_RIGHT);
+    ASSERT_TRUE(PumpUntil([this] { return m_box->IsContextMenuShown(); }, seconds(10)));
+    guard.Stop();
+
+    input.Char(WXK_DOWN); // Copy
+    input.Char(WXK_RETURN);
+    ASSERT_TRUE(PumpUntil([this] { return !m_box->IsContextMenuShown(); }, seconds(10)));
+    wxClipboardLocker lock;
+    wxTextDataObject data;
+    ASSERT_TRUE(!!lock && wxTheClipboard->GetData(data));
+    EXPECT_EQ(data.GetText(), "first");
 }
 
 TEST_F(TextBoxTest, LeavesOtherKeysToTheWindow) {
