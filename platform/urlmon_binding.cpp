@@ -4,6 +4,7 @@
 
 #include "platform/pump.h"
 #include "platform/text.h"
+#include "platform/urlmon_decoding.h"
 #include "platform/urlmon_failure.h"
 #include "platform/urlmon_headers.h"
 #include "platform/urlmon_service.h"
@@ -163,6 +164,10 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    // Pages shrink several times over when compressed. The body is decoded here, not by
+    // libcurl: a compressed stream cut short must fail the transfer, and libcurl lets it pass.
+    curl_easy_setopt(m_easy, CURLOPT_ACCEPT_ENCODING, kAcceptedCodings);
+    curl_easy_setopt(m_easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     // A proxy's answer to CONNECT is not the resource's response.
     curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Binding::HeaderCallback);
@@ -232,7 +237,11 @@ bool Binding::OnHeaderLine(std::string_view line) {
     else if (auto value = HeaderValue(line, "content-disposition");
              value && !m_response.disposition)
         m_response.disposition = std::string(*value);
-    else if (auto value = HeaderValue(line, "location"); value && !m_response.hasLocation) {
+    else if (auto value = HeaderValue(line, "content-encoding")) {
+        if (!m_response.contentEncoding.empty())
+            m_response.contentEncoding += ',';
+        m_response.contentEncoding += *value;
+    } else if (auto value = HeaderValue(line, "location"); value && !m_response.hasLocation) {
         m_response.hasLocation = true;
         m_response.location = *value;
     }
@@ -269,9 +278,19 @@ bool Binding::BeginBody() {
     if (!service)
         return FailLocally(u"the download service has stopped");
     m_contentType = FromUtf8(m_response.contentType);
+    ContentCoding coding = ContentCodingOf(m_response.contentEncoding);
+    if (coding == ContentCoding::Unreadable)
+        return FailLocally(kUnreadableBodyReason);
+    if (coding == ContentCoding::Zlib) {
+        m_decoder = std::make_unique<BodyDecoder>();
+        if (!m_decoder->IsReady())
+            return FailLocally(kOutOfMemoryReason);
+    }
+    // The Content-Length of a compressed body counts the compressed bytes: how long the file
+    // is shows only at its end.
     curl_off_t contentLength = -1;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
-    m_nContentLength = contentLength;
+    m_nContentLength = m_decoder ? -1 : contentLength;
 
     std::string mediaType = MediaType(m_response.contentType);
     PostProgress(BINDSTATUS_MIMETYPEAVAILABLE,
@@ -295,6 +314,19 @@ bool Binding::BeginBody() {
 bool Binding::OnBody(const char* data, size_t size) {
     if (!m_bBodyBegun && !BeginBody())
         return false;
+    if (!m_decoder)
+        return Store(data, size);
+    m_decoder->Feed(data, size);
+    for (std::string_view decoded; !(decoded = m_decoder->Read()).empty();) {
+        if (!Store(decoded.data(), decoded.size()))
+            return false;
+    }
+    if (m_decoder->IsDamaged())
+        return FailLocally(kUnreadableBodyReason);
+    return true;
+}
+
+bool Binding::Store(const char* data, size_t size) {
     if (!m_cacheFile || !m_cacheFile->Write(data, size))
         return FailCache(m_cacheFile ? m_cacheFile->error : EIO); // a full disk ends it
     m_nBytes += size;
@@ -359,6 +391,12 @@ void Binding::OnTransferDone(CURLcode code) {
     // A body-less answer (or one whose headers ended oddly) still makes its cache file.
     if (SUCCEEDED(hr) && !BeginBody())
         hr = ResultOf(code);
+    // A compressed stream that stops short lost the end of the file, however well the
+    // connection itself ended.
+    if (SUCCEEDED(hr) && m_decoder && !m_decoder->IsComplete()) {
+        FailLocally(kUnreadableBodyReason);
+        hr = ResultOf(code);
+    }
     StopTransfer();
     if (SUCCEEDED(hr) && !(m_cacheFile && m_cacheFile->Finish())) {
         FailCache(m_cacheFile ? m_cacheFile->error : EIO);

@@ -17,6 +17,7 @@
 
 namespace urlmon {
 
+class BodyDecoder;
 class UrlService;
 
 class Binding final : public IBinding, public IBindingHttpInfo {
@@ -60,6 +61,8 @@ private:
     bool OnHeaderLine(std::string_view line);
     bool OnHeadersComplete();
     bool OnBody(const char* data, size_t size);
+    // Decoded body bytes into the cache file.
+    bool Store(const char* data, size_t size);
     // The final response starts: type, address and cache file are known.
     bool BeginBody();
 
@@ -103,6 +106,7 @@ private:
     // The response being received (each redirect starts a new one).
     struct Response {
         std::string contentType;
+        std::string contentEncoding; // every Content-Encoding value, joined by commas
         std::optional<std::string> disposition;
         bool hasLocation = false;
         std::string location;
@@ -114,9 +118,10 @@ private:
     int m_nCacheError = 0;                      // errno of the failed cache file
 
     bool m_bBodyBegun = false;
+    std::unique_ptr<BodyDecoder> m_decoder; // when the body comes compressed
     std::optional<cache::CacheFile> m_cacheFile;
-    uint64_t m_nBytes = 0;
-    int64_t m_nContentLength = -1;
+    uint64_t m_nBytes = 0;         // of the decoded body
+    int64_t m_nContentLength = -1; // of the decoded body; -1 when unknown
     bool m_bDownloadingQueued = false;
     bool m_bDownloadingPosted = false;
 };

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <mutex>
 #include <sys/resource.h>
+#include <zlib.h>
 
 namespace {
 
@@ -71,6 +72,21 @@ std::string Escaped(const std::string& text) {
     return out;
 }
 
+// text compressed by zlib, in a gzip wrapper or (windowBits 15) a zlib one, as servers send it.
+std::string Compressed(const std::string& text, int windowBits = MAX_WBITS + 16) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, text.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
 class DownloadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -115,8 +131,9 @@ protected:
                                          return true;
                                      });
         });
+        // Of a type the server does not compress, so that each slice leaves at once.
         s.Get("/trickle", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_chunked_content_provider("text/plain",
+            res.set_chunked_content_provider("application/octet-stream",
                                              [this](size_t offset, httplib::DataSink& sink) {
                                                  m_lockstep.WaitFor(offset);
                                                  if (offset >= 500)
@@ -133,6 +150,29 @@ protected:
                                          sink.write(m_slice.data(), std::min(length, kSlice));
                                          return true;
                                      });
+        });
+        // A compressed tone: gzip only when asked for it; ?coding= sends the given coding
+        // unasked; ?members adds a second gzip member and a stray line end; ?cut= keeps that
+        // many bytes of the compressed stream, ?damage spoils some in the middle, in a
+        // response that is whole otherwise.
+        s.Get("/gzip/Tone.l6t", [this](const httplib::Request& req, httplib::Response& res) {
+            std::string coding = req.get_param_value("coding");
+            if (coding.empty()) {
+                if (req.get_header_value("Accept-Encoding").find("gzip") == std::string::npos) {
+                    res.status = 406;
+                    return;
+                }
+                coding = "gzip";
+            }
+            std::string body = Compressed(m_tone, coding == "deflate" ? MAX_WBITS : MAX_WBITS + 16);
+            if (req.has_param("members"))
+                body += Compressed(m_tone) + "\r\n";
+            if (req.has_param("cut"))
+                body.resize(std::stoul(req.get_param_value("cut")));
+            if (req.has_param("damage"))
+                body.replace(body.size() / 2, 16, 16, '\xff');
+            res.set_header("Content-Encoding", coding);
+            res.set_content(body, "application/octet-stream");
         });
         m_server.Start();
     }
@@ -175,6 +215,13 @@ protected:
     static constexpr size_t kSlice = 512 * 1024;
     static constexpr size_t kSliced = 8 * kSlice;
     std::string m_slice = std::string(kSlice, 'x');
+    // Over one decoding buffer, and compressible as a page is.
+    const std::string m_tone = [] {
+        std::string tone;
+        for (int i = 0; tone.size() < 300000; ++i)
+            tone += "sample " + std::to_string(i * 7919 % 10007) + "\n";
+        return tone;
+    }();
     Lockstep m_lockstep;
     TestServer m_server;
 };
@@ -330,6 +377,48 @@ TEST_F(DownloadTest, FailuresStopWithTheirCodeAndReasonAndLeaveNothingInTheCache
 
     IMoniker* moniker = nullptr;
     EXPECT_EQ(CreateURLMoniker(nullptr, u"", &moniker), INET_E_INVALID_URL);
+}
+
+TEST_F(DownloadTest, ACompressedBodyIsStoredAsTheFileItHolds) {
+    Download d = Run("/gzip/Tone.l6t");
+    ASSERT_EQ(d->Result(), S_OK) << d->Reason(); // 406 when the request did not ask for gzip
+    EXPECT_EQ(ReadFile(d->CacheFile()), m_tone);
+    // The Content-Length counts compressed bytes, so the decoded size is known only at the end.
+    EXPECT_EQ(d->Find(BINDSTATUS_BEGINDOWNLOADDATA)->progressMax, 0u);
+    const Notification* last = nullptr;
+    for (const Notification& n : d->events) {
+        if (n.kind == Notification::Progress && n.status == BINDSTATUS_DOWNLOADINGDATA) {
+            EXPECT_LE(n.progress, n.progressMax);
+            last = &n;
+        }
+    }
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->progress, m_tone.size());
+    EXPECT_EQ(last->progressMax, m_tone.size());
+
+    // Codings sent unasked, and gzip members one after another, are read whole too.
+    for (std::string query : {"?coding=deflate", "?coding=x-gzip&members"}) {
+        Download other = Run("/gzip/Tone.l6t" + query);
+        ASSERT_EQ(other->Result(), S_OK) << query << ": " << other->Reason();
+        EXPECT_EQ(ReadFile(other->CacheFile()),
+                  query.ends_with("members") ? m_tone + m_tone : m_tone)
+            << query;
+    }
+}
+
+TEST_F(DownloadTest, ACompressedBodyThatCannotBeReadFailsTheTransfer) {
+    const size_t size = Compressed(m_tone).size();
+    for (const std::string& query : std::initializer_list<std::string>{
+             "?cut=" + std::to_string(size / 2),
+             "?cut=" + std::to_string(size - 4), // all decoded, but the stream's end never came
+             "?damage",
+             "?coding=br",
+         }) {
+        Download d = Run("/gzip/Tone.l6t" + query);
+        EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE) << query;
+        EXPECT_EQ(d->Reason(), "the server's compressed data could not be read") << query;
+        EXPECT_TRUE(CacheIsEmpty()) << query;
+    }
 }
 
 TEST_F(DownloadTest, ASilentServerEndsTheTransferOnItsOwn) {
