@@ -169,12 +169,16 @@ struct CAccessibleText::CState {
     // What assistive technologies were last told, brought up to date if nobody listened.
     const std::string& Text() {
         if (stale) {
-            text = ToAtkText(shown.ShownText());
-            length = ::Length(text);
-            attrs.clear();
+            Take(shown.ShownText());
             stale = false;
         }
         return text;
+    }
+    void Take(std::u16string_view now) {
+        units = now;
+        text = ToAtkText(units);
+        length = ::Length(text);
+        attrs.clear();
     }
     std::string_view Slice(int start, int end) { return ::Slice(Text(), length, start, end); }
     int Caret() const { return AtkOffset(shown.ShownText(), shown.ShownCaret()); }
@@ -204,7 +208,8 @@ struct CAccessibleText::CState {
     const IShownText& shown;
     std::string name;
     GObjectPtr<AtkObject> accessible;
-    std::string text;
+    std::u16string units; // the window's text, as told
+    std::string text;     // as told
     int length = 0;
     bool stale = true;
     std::vector<PangoLogAttr> attrs; // words and sentences, found when a reader first asks
@@ -403,21 +408,35 @@ AtkObject* CAccessibleText::CState::Create() {
 
 // A text that grows at its end is told by what it gained, as the log grows; any other change
 // as all of the old text going and all of the new one coming, as a native text control tells
-// a new text, so that readers hear whole lines rather than the odd piece of a word.
+// a new text, so that readers hear whole lines rather than the odd piece of a word. Only what
+// a growing text gained is converted: the log grows by a line or two a frame.
 void CAccessibleText::CState::Announce() {
-    const std::string before = Text();
-    const int lengthBefore = length;
-    stale = true;
-    const std::string& after = Text();
-    if (after == before)
+    const std::u16string_view now = shown.ShownText();
+    if (now == units)
         return;
-    const bool grown = after.compare(0, before.size(), before) == 0;
-    if (!grown && !before.empty())
+    // An old end that the new text could join to (CR to an LF, half of a pair to the other
+    // half) changes the last character told: that counts as a new text.
+    const bool joinable =
+        !units.empty() && (units.back() == u'\r' || utf16::IsHighSurrogate(units.back()));
+    if (now.size() > units.size() && now.substr(0, units.size()) == units && !joinable) {
+        const std::string gained = ToAtkText(now.substr(units.size()));
+        const int position = length;
+        const int gainedLength = ::Length(gained);
+        units = now;
+        text += gained;
+        length += gainedLength;
+        attrs.clear();
+        g_signal_emit_by_name(accessible.get(), "text-insert", position, gainedLength,
+                              gained.c_str());
+        return;
+    }
+    const std::string before = std::move(text);
+    const int lengthBefore = length;
+    Take(now);
+    if (!before.empty())
         g_signal_emit_by_name(accessible.get(), "text-remove", 0, lengthBefore, before.c_str());
-    const int position = grown ? lengthBefore : 0;
-    if (length > position)
-        g_signal_emit_by_name(accessible.get(), "text-insert", position, length - position,
-                              after.c_str() + (grown ? before.size() : 0));
+    if (!text.empty())
+        g_signal_emit_by_name(accessible.get(), "text-insert", 0, length, text.c_str());
 }
 
 CAccessibleText::CAccessibleText(wxWindow* pWindow, const IShownText& shown)
