@@ -8,7 +8,7 @@ packages=(
   libwxgtk3.2-dev libcurl4-openssl-dev libgumbo-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
   xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget
-  libgtk-3-dev
+  libgtk-3-dev at-spi2-core dbus python3-pyatspi
 )
 
 missing=()
