@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev
   xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget
   libgtk-3-dev at-spi2-core dbus python3-pyatspi
+  librsvg2-bin dpkg-dev file lintian appstream
 )
 
 missing=()
