@@ -68,9 +68,11 @@ constexpr int kBlock = 24; // within a block each name comes three times
 
 } // namespace
 
-DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_t maxSize) {
+DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_t maxSize,
+                              DemoShape shape) {
     DemoLibrary library;
     library.pages = pages;
+    library.shape = shape;
     library.tonesOfPage.resize(pages);
     std::map<std::string, std::vector<uint32_t>> seedsOfName;
     int id = 0;
@@ -87,13 +89,17 @@ DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_
             DemoTone tone;
             size_t span = maxSize > minSize ? maxSize - minSize : 1;
             tone.bytes = ToneBytes(seed, minSize + Mix(seed * 7919u) % span);
-            if (style.viaDisposition) {
+            if (style.viaDisposition && !shape.namesInQuery) {
                 tone.path = "/download/l6file/" + std::to_string(id);
                 tone.disposition = IsAscii(name) ? "attachment; filename=\"" + name + "\""
                                                  : "attachment; filename*=UTF-8''" + Escape(name);
             } else {
                 tone.path = "/l6file/" + std::to_string(id) + "/" + Escape(name) +
                             "?pmw_filename=" + Escape(name);
+                // The crawler decodes a name from an address only when it holds UTF-8; a
+                // plain name keeps its escapes.
+                if (IsAscii(name))
+                    name = Escape(name);
             }
             auto& seeds = seedsOfName[name];
             size_t round = std::find(seeds.begin(), seeds.end(), seed) - seeds.begin();
@@ -114,6 +120,23 @@ std::string DemoLibrary::PagePath(int page) const {
                      : "/library.html?product_id=12&page=" + std::to_string(page);
 }
 
+// A pager as such sites have it: every page, or the first and last pages and a window around
+// this one.
+bool DemoLibrary::InPager(int page, int other) const {
+    return shape.fullPager || other == 1 || other == pages ||
+           (other >= page - 5 && other <= page + 5);
+}
+
+size_t DemoLibrary::AnchorCount() const {
+    size_t count = 0;
+    for (int page = 1; page <= pages; ++page) {
+        count += tonesOfPage[page - 1].size() + 1; // the tones and "next"
+        for (int other = 1; other <= pages; ++other)
+            count += InPager(page, other);
+    }
+    return count;
+}
+
 std::string DemoLibrary::PageHtml(int page) const {
     std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
                        "<title>Patchmere demo library, page " +
@@ -122,10 +145,9 @@ std::string DemoLibrary::PageHtml(int page) const {
         const DemoTone& tone = tones[index];
         html += "<li><a href=\"" + tone.path + "\">" + tone.storedName + "</a></li>\n";
     }
-    // A pager as such sites have it: the first and last pages and a window around this one.
     html += "</ul>\n<p>Pages:";
     for (int other = 1; other <= pages; ++other) {
-        if (other == 1 || other == pages || (other >= page - 5 && other <= page + 5))
+        if (InPager(page, other))
             html += " <a href=\"" + PagePath(other) + "\">" + std::to_string(other) + "</a>";
     }
     html += " <a href=\"" + PagePath(page < pages ? page + 1 : 1) + "\">next</a></p>\n";

@@ -1,9 +1,11 @@
 // Serves the generated demo library on 127.0.0.1 until it is stopped.
 //   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--min-size B] [--max-size B]
-//                 [--expect FILE] [--tone-delay-ms MS]
-// Prints the start address on its first line. With --expect, writes the names the tones
-// get in an empty folder, one per line, so a run can be checked. --tone-delay-ms holds each
-// tone back for a while, so that a person can watch a small library being crawled.
+//                 [--expect FILE] [--tone-delay-ms MS] [--shape default|full-pager]
+// Prints the start address on its first line and the number of anchors on all pages on its
+// second. With --expect, writes the names the tones get in an empty folder, one per line, so
+// a run can be checked. --tone-delay-ms holds each tone back for a while, so that a person can
+// watch a small library being crawled. The full-pager shape links every page number from
+// every page and names every tone in its address's pmw_filename= query.
 #include "tools/DemoLibrary.h"
 #include "tools/DemoServer.h"
 
@@ -31,6 +33,8 @@ int main(int argc, char** argv) {
     int port = 0, pages = 5, tonesPerPage = 8, toneDelayMs = 0;
     long minSize = 2000, maxSize = 32000;
     std::string expectFile;
+    DemoShape shape;
+    bool badShape = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--port"))
             port = std::atoi(argv[i + 1]);
@@ -46,12 +50,18 @@ int main(int argc, char** argv) {
             expectFile = argv[i + 1];
         else if (!std::strcmp(argv[i], "--tone-delay-ms"))
             toneDelayMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--shape")) {
+            const bool full = !std::strcmp(argv[i + 1], "full-pager");
+            badShape = !full && std::strcmp(argv[i + 1], "default") != 0;
+            shape = DemoShape{full, full};
+        }
     }
-    if (pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize || toneDelayMs < 0) {
+    if (badShape || pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize ||
+        toneDelayMs < 0) {
         std::fprintf(stderr, "pmdemo-server: bad arguments\n");
         return 2;
     }
-    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage, minSize, maxSize);
+    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage, minSize, maxSize, shape);
     if (!expectFile.empty()) {
         std::set<std::string> names;
         for (const DemoTone& tone : library.tones)
@@ -80,7 +90,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pmdemo-server: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    std::printf("http://127.0.0.1:%d%s\n", bound, library.PagePath(1).c_str());
+    std::printf("http://127.0.0.1:%d%s\n%zu anchors\n", bound, library.PagePath(1).c_str(),
+                library.AnchorCount());
     std::fflush(stdout);
     g_server = &server;
     std::signal(SIGINT, Stop);
