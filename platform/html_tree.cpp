@@ -6,22 +6,119 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#else
+// Without AddressSanitizer nothing is marked.
+#define ASAN_POISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(address, size) ((void)(address), (void)(size))
+#endif
+
+// The parser makes thousands of small blocks per page and frees them all at the end. They are
+// cut from large chunks instead of taken from the heap one by one: a block the parser frees
+// goes on the list of its size and serves the next request of that size, and the chunks all
+// go together with the tree. The heap sees a few large blocks per page, so the long-lived
+// anchors of the pages a crawl holds are not scattered among freed parser blocks.
 struct HtmlTree::Arena {
-    // Every block is on one ring, so that the tree can go without walking it.
-    struct alignas(16) Block {
-        Block* prev;
-        Block* next;
+    static constexpr size_t kAlign = 16;
+    static constexpr size_t kChunkBytes = size_t(64) << 10;
+    static constexpr size_t kOwnChunkBytes = kChunkBytes / 4; // larger blocks get a chunk each
+    static constexpr size_t kSmallClasses = 64;               // 16, 32, ... 1024 bytes
+    static constexpr size_t kClasses = kSmallClasses + 64;    // then 2048, 4096, ...
+    static constexpr size_t kMaxBlock = size_t(1) << 48;
+
+    // In front of every block: its size class.
+    struct alignas(kAlign) Header {
+        size_t sizeClass;
+    };
+    struct alignas(kAlign) Chunk {
+        Chunk* next;
+    };
+    struct FreeBlock {
+        FreeBlock* next;
     };
 
-    Arena() { ring.prev = ring.next = &ring; }
+    Arena() = default;
     ~Arena() {
-        for (Block* block = ring.next; block != &ring;)
-            std::free(std::exchange(block, block->next));
+        while (chunks) {
+            Chunk* chunk = std::exchange(chunks, chunks->next);
+            std::free(chunk);
+        }
     }
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
 
-    Block ring;
+    static size_t ClassOf(size_t size) {
+        if (size <= kSmallClasses * kAlign)
+            return size == 0 ? 0 : (size - 1) / kAlign;
+        size_t cls = kSmallClasses, bytes = kSmallClasses * kAlign * 2;
+        while (bytes < size) {
+            bytes *= 2;
+            ++cls;
+        }
+        return cls;
+    }
+    static size_t BytesOf(size_t cls) {
+        return cls < kSmallClasses ? (cls + 1) * kAlign
+                                   : (kSmallClasses * kAlign) << (cls - kSmallClasses + 1);
+    }
+
+    // A new block of the class; null when the heap has no room.
+    void* Carve(size_t cls) {
+        const size_t need = sizeof(Header) + BytesOf(cls);
+        if (need > kOwnChunkBytes) {
+            auto* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk) + need));
+            if (!chunk)
+                return nullptr;
+            chunk->next = chunks;
+            chunks = chunk;
+            return chunk + 1;
+        }
+        if (static_cast<size_t>(limit - cursor) < need) {
+            auto* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk) + kChunkBytes));
+            if (!chunk)
+                return nullptr;
+            chunk->next = chunks;
+            chunks = chunk;
+            cursor = reinterpret_cast<char*>(chunk + 1);
+            limit = cursor + kChunkBytes;
+            ASAN_POISON_MEMORY_REGION(cursor, kChunkBytes);
+        }
+        return std::exchange(cursor, cursor + need);
+    }
+
+    // A block of at least size bytes; null when the heap has no room.
+    void* Get(size_t size) {
+        const size_t cls = ClassOf(size);
+        void* place = nullptr;
+        if (FreeBlock* block = freeLists[cls]) {
+            ASAN_UNPOISON_MEMORY_REGION(block, sizeof(FreeBlock));
+            freeLists[cls] = block->next;
+            place = reinterpret_cast<Header*>(block) - 1;
+        } else {
+            place = Carve(cls);
+            if (!place)
+                return nullptr;
+        }
+        ASAN_UNPOISON_MEMORY_REGION(place, sizeof(Header) + BytesOf(cls));
+        auto* header = static_cast<Header*>(place);
+        header->sizeClass = cls;
+        return header + 1;
+    }
+
+    void Put(void* pointer) {
+        Header* header = static_cast<Header*>(pointer) - 1;
+        const size_t cls = header->sizeClass;
+        auto* block = static_cast<FreeBlock*>(pointer);
+        block->next = freeLists[cls];
+        freeLists[cls] = block;
+        ASAN_POISON_MEMORY_REGION(header, sizeof(Header) + BytesOf(cls));
+    }
+
+    Chunk* chunks = nullptr;
+    char* cursor = nullptr;
+    char* limit = nullptr;
+    FreeBlock* freeLists[kClasses] = {};
     size_t allocated = 0;
     size_t budget = 0;
     std::jmp_buf* overBudget = nullptr; // where the parse is abandoned
@@ -34,27 +131,18 @@ using Arena = HtmlTree::Arena;
 void* Allocate(void* userdata, size_t size) {
     auto& arena = *static_cast<Arena*>(userdata);
     arena.allocated += size;
-    auto* block = arena.allocated <= arena.budget
-                      ? static_cast<Arena::Block*>(std::malloc(sizeof(Arena::Block) + size))
-                      : nullptr;
+    void* block =
+        arena.allocated <= arena.budget && size <= Arena::kMaxBlock ? arena.Get(size) : nullptr;
     // The parser cannot handle a failed allocation, so it is left where it stands; every block
-    // it had is on the ring and goes with the arena.
+    // it had goes with the arena.
     if (!block)
         std::longjmp(*arena.overBudget, 1);
-    block->prev = arena.ring.prev;
-    block->next = &arena.ring;
-    arena.ring.prev->next = block;
-    arena.ring.prev = block;
-    return block + 1;
+    return block;
 }
 
-void Deallocate(void*, void* pointer) {
-    if (!pointer)
-        return;
-    auto* block = static_cast<Arena::Block*>(pointer) - 1;
-    block->prev->next = block->next;
-    block->next->prev = block->prev;
-    std::free(block);
+void Deallocate(void* userdata, void* pointer) {
+    if (pointer)
+        static_cast<Arena*>(userdata)->Put(pointer);
 }
 
 // Kept apart so that nothing with a destructor lives between setjmp and longjmp.
