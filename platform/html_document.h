@@ -9,7 +9,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 // Makes holder hold its own reference to p (which may be null or the one already held).
 template <class T> void Assign(CComPtr<T>& holder, T* p) {
@@ -21,7 +20,6 @@ template <class T> void Assign(CComPtr<T>& holder, T* p) {
 
 // What a loaded document keeps, shared with the collections and elements handed out, so that
 // they stay valid whatever the order of release.
-using HtmlAnchorList = std::vector<HtmlAnchor>;
 using SharedAnchors = std::shared_ptr<const HtmlAnchorList>;
 
 class HtmlDocument;
@@ -148,7 +146,6 @@ public:
 
 private:
     ~HtmlAnchorElement() override = default;
-    const HtmlAnchor& Anchor() const { return (*m_anchors)[m_index]; }
 
     SharedAnchors m_anchors;
     size_t m_index;

@@ -39,6 +39,12 @@ public:
         m_pendingSpace = false;
         m_lineStart = true;
     }
+    // Empty again, keeping its room for the next anchor.
+    void Clear() {
+        m_text.clear();
+        m_pendingSpace = false;
+        m_lineStart = true;
+    }
     const std::string& Text() const { return m_text; }
 
 private:
@@ -48,7 +54,8 @@ private:
 };
 
 // One walk in document order: the anchors with their raw href and rendered text, and the first
-// <base href>. Iterative, as a page can nest elements deeper than the stack allows.
+// <base href>. Iterative, as a page can nest elements deeper than the stack allows. The raw
+// addresses point into the tree, so they are read before the tree goes.
 class AnchorCollector {
 public:
     explicit AnchorCollector(const HtmlParseLimits& limits) : m_limits(limits) {}
@@ -67,9 +74,15 @@ public:
         }
     }
 
-    std::vector<HtmlAnchor> anchors; // text final; href present but not yet resolved
-    std::vector<std::string> hrefs;  // the raw href of each anchor
-    std::optional<std::string> baseHref;
+    struct Anchor {
+        const char* href; // the raw value, in the tree; null: no href
+        size_t textStart; // in texts
+        size_t textLength;
+        bool hasText; // false: the element has no child nodes
+    };
+    std::vector<Anchor> anchors;
+    std::string texts; // the rendered text of every anchor, one after the other (UTF-8)
+    const char* baseHref = nullptr;
 
 private:
     struct Frame {
@@ -114,24 +127,31 @@ private:
     }
 
     void BeginAnchor(const GumboAttribute* href, bool hasChildNodes) {
-        anchors.emplace_back();
-        if (href)
-            anchors.back().href.emplace();
-        hrefs.emplace_back(href ? href->value : "");
-        m_open.push_back({anchors.size() - 1, hasChildNodes, {}});
+        anchors.push_back({href ? href->value : nullptr, 0, 0, false});
+        // The open anchors' texts are used again rather than made anew for each anchor.
+        if (m_depth == m_open.size())
+            m_open.emplace_back();
+        OpenAnchor& open = m_open[m_depth++];
+        open.index = anchors.size() - 1;
+        open.hasChildNodes = hasChildNodes;
+        open.text.Clear();
     }
 
     void EndAnchor() {
-        OpenAnchor& open = m_open.back();
-        if (open.hasChildNodes)
-            anchors[open.index].text = FromUtf8(open.text.Text());
-        m_open.pop_back();
+        const OpenAnchor& open = m_open[--m_depth];
+        if (open.hasChildNodes) {
+            Anchor& anchor = anchors[open.index];
+            anchor.textStart = texts.size();
+            anchor.textLength = open.text.Text().size();
+            anchor.hasText = true;
+            texts += open.text.Text();
+        }
     }
 
     // Text counts for every anchor that it is inside (anchors nest across table cells), so the
     // total is bounded, not each anchor's.
     bool Spend(size_t bytes) {
-        const size_t cost = bytes * m_open.size();
+        const size_t cost = bytes * m_depth;
         if (m_textFull || cost > m_limits.maxTextBytes - m_textUsed) {
             m_textFull = true;
             return false;
@@ -141,64 +161,80 @@ private:
     }
 
     void AddText(const char* text) {
-        if (m_open.empty())
+        if (m_depth == 0)
             return;
         const std::string_view view(text, std::strlen(text));
         if (!Spend(view.size()))
             return;
-        for (OpenAnchor& open : m_open)
-            open.text.Append(view);
+        for (size_t i = 0; i < m_depth; ++i)
+            m_open[i].text.Append(view);
     }
 
     void AddLineBreak() {
-        if (m_open.empty() || !Spend(2))
+        if (m_depth == 0 || !Spend(2))
             return;
-        for (OpenAnchor& open : m_open)
-            open.text.LineBreak();
+        for (size_t i = 0; i < m_depth; ++i)
+            m_open[i].text.LineBreak();
     }
 
     const HtmlParseLimits& m_limits;
     std::vector<Frame> m_stack;
-    std::vector<OpenAnchor> m_open;
+    std::vector<OpenAnchor> m_open; // the first m_depth are open
+    size_t m_depth = 0;
     size_t m_textUsed = 0;
     bool m_textFull = false;
 };
 
+// Resolves the collected anchors against the page's base and packs them, while the tree that
+// their raw addresses point into still stands. One set of buffers serves every anchor.
+HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view documentUrl,
+                           HtmlEncoding encoding) {
+    const std::string documentAddress = ToUtf8(documentUrl);
+    std::string base = documentAddress;
+    if (collector.baseHref) {
+        if (auto resolved = UrlResolver(documentAddress, encoding).Resolve(collector.baseHref))
+            base = std::move(*resolved);
+    }
+    const UrlResolver resolver(base, encoding);
+    HtmlAnchorList anchors(FromUtf8(base));
+    std::string resolved;
+    std::u16string href, text;
+    for (const AnchorCollector::Anchor& anchor : collector.anchors) {
+        if (anchor.href) {
+            const std::string_view raw(anchor.href);
+            href.clear();
+            AppendFromUtf8(href, resolver.Resolve(raw, resolved) ? resolved : raw);
+        }
+        if (anchor.hasText) {
+            text.clear();
+            AppendFromUtf8(
+                text,
+                std::string_view(collector.texts).substr(anchor.textStart, anchor.textLength));
+        }
+        if (!anchors.Add(anchor.href ? std::optional<std::u16string_view>(href) : std::nullopt,
+                         anchor.hasText ? std::optional<std::u16string_view>(text) : std::nullopt))
+            break;
+    }
+    anchors.ShrinkToFit();
+    return anchors;
+}
+
 } // namespace
 
-std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
-                                          std::u16string_view documentUrl, DWORD dlcontrol,
-                                          const HtmlParseLimits& limits) {
+HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
+                                 std::u16string_view documentUrl, DWORD dlcontrol,
+                                 const HtmlParseLimits& limits) {
     bytes = bytes.substr(0, limits.maxPageBytes);
     const bool honourMeta = (dlcontrol & DLCTL_NO_METACHARSET) == 0;
     auto [markup, encoding] =
         DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta));
     LimitMarkup(markup);
 
+    // The tree goes before the document is handed out: only the packed anchors stay.
+    const HtmlTree tree(markup);
+    if (!tree.Root())
+        return HtmlAnchorList();
     AnchorCollector collector(limits);
-    {
-        const HtmlTree tree(markup);
-        if (!tree.Root())
-            return {};
-        collector.Walk(tree.Root());
-    }
-
-    const std::string documentAddress = ToUtf8(documentUrl);
-    std::string base = documentAddress;
-    if (collector.baseHref) {
-        if (auto resolved = UrlResolver(documentAddress, encoding).Resolve(*collector.baseHref))
-            base = std::move(*resolved);
-    }
-    const UrlResolver resolver(base, encoding);
-    std::vector<HtmlAnchor> anchors = std::move(collector.anchors);
-    for (size_t i = 0; i < anchors.size(); ++i) {
-        if (!anchors[i].href)
-            continue;
-        const std::string& raw = collector.hrefs[i];
-        const auto resolved = resolver.Resolve(raw);
-        anchors[i].href = FromUtf8(resolved ? *resolved : raw);
-        std::string().swap(collector.hrefs[i]);
-    }
-    anchors.shrink_to_fit();
-    return anchors;
+    collector.Walk(tree.Root());
+    return PackAnchors(collector, documentUrl, encoding);
 }

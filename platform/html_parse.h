@@ -2,18 +2,11 @@
 #pragma once
 
 #include "platform/com.h"
+#include "platform/html_anchors.h"
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-// One <a> element of the page.
-struct HtmlAnchor {
-    std::optional<std::u16string> href; // resolved against the document's base; absent: no href
-    std::optional<std::u16string> text; // rendered text; absent: the element has no child nodes
-};
 
 struct HtmlParseLimits {
     size_t maxPageBytes = 16u << 20; // read from the cache file; the rest is ignored (the
@@ -27,6 +20,6 @@ struct HtmlParseLimits {
 // HTML anchors in document order, their addresses resolved against the first <base href> or
 // else documentUrl, with their queries in the page's encoding. A page that the parser cannot
 // handle within its bounds has no anchors.
-std::vector<HtmlAnchor> ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
-                                          std::u16string_view documentUrl, DWORD dlcontrol,
-                                          const HtmlParseLimits& limits = {});
+HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
+                                 std::u16string_view documentUrl, DWORD dlcontrol,
+                                 const HtmlParseLimits& limits = {});

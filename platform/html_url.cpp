@@ -238,12 +238,12 @@ UrlResolver::~UrlResolver() = default;
 
 // Strips surrounding white space, drops tabs and line breaks inside, turns backslashes before
 // the query into slashes (as browsers read web addresses) and escapes what needs escaping.
-std::string UrlResolver::CleanReference(std::string_view reference) const {
+void UrlResolver::CleanReference(std::string_view reference, std::string& clean) const {
     while (!reference.empty() && IsAsciiSpace(reference.front()))
         reference.remove_prefix(1);
     while (!reference.empty() && IsAsciiSpace(reference.back()))
         reference.remove_suffix(1);
-    std::string clean;
+    clean.clear();
     clean.reserve(reference.size());
     bool inPath = true, inQuery = false;
     for (size_t i = 0; i < reference.size(); ++i) {
@@ -271,7 +271,6 @@ std::string UrlResolver::CleanReference(std::string_view reference) const {
             clean += ch;
         }
     }
-    return clean;
 }
 
 // What writes the query of a reference that starts so (up to its query) in the page's
@@ -289,22 +288,39 @@ UrlResolver::QueryWriter* UrlResolver::LegacyQueryWriter(std::string_view refere
 }
 
 std::optional<std::string> UrlResolver::Resolve(std::string_view reference) const {
-    if (!m_base)
+    std::string out;
+    if (!Resolve(reference, out))
         return std::nullopt;
-    const std::string clean = CleanReference(reference);
+    return out;
+}
+
+bool UrlResolver::Resolve(std::string_view reference, std::string& out) const {
+    if (!m_base)
+        return false;
+    std::string& clean = m_clean;
+    CleanReference(reference, clean);
     // An empty reference and a bare fragment name the document itself; the URL parser would
     // take them for a path.
     if (clean.empty() || clean.front() == '#') {
-        auto document = GetUrl(m_base.get());
-        if (document)
-            *document = document->substr(0, document->find('#')) + clean;
-        return document;
+        const auto document = GetUrl(m_base.get());
+        if (!document)
+            return false;
+        out.assign(*document, 0, document->find('#'));
+        out += clean;
+        return true;
     }
-    if (!m_origin.empty() && IsPlainAbsolutePath(clean))
-        return m_origin + clean;
+    if (!m_origin.empty() && IsPlainAbsolutePath(clean)) {
+        out.assign(m_origin);
+        out += clean;
+        return true;
+    }
     const CurlUrl url(curl_url_dup(m_base.get()));
     if (!url || curl_url_set(url.get(), CURLUPART_URL, clean.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
                     CURLUE_OK)
-        return std::nullopt;
-    return GetUrl(url.get());
+        return false;
+    auto written = GetUrl(url.get());
+    if (!written)
+        return false;
+    out = std::move(*written);
+    return true;
 }

@@ -24,11 +24,13 @@ public:
     // Nothing when it cannot be read as an address ("javascript:...", "mailto:...", a bad host
     // or port).
     std::optional<std::string> Resolve(std::string_view reference) const;
+    // The same, written over out so that its room serves again; false for nothing.
+    bool Resolve(std::string_view reference, std::string& out) const;
 
 private:
     class QueryWriter;
 
-    std::string CleanReference(std::string_view reference) const;
+    void CleanReference(std::string_view reference, std::string& clean) const;
     QueryWriter* LegacyQueryWriter(std::string_view referenceStart) const;
 
     CurlUrl m_base;
@@ -42,6 +44,8 @@ private:
     std::optional<HtmlEncoding> m_queryEncoding;
     // Made for the first query that needs it: most pages have none.
     mutable std::unique_ptr<QueryWriter> m_queryWriter;
+    // The cleaned reference, kept so that resolving a page's links reuses one buffer.
+    mutable std::string m_clean;
 };
 
 inline std::optional<std::string> ResolveUrl(std::string_view base, std::string_view reference) {

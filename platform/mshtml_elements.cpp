@@ -46,10 +46,12 @@ HRESULT HtmlAnchorElement::getAttribute(BSTR strAttributeName, LONG, VARIANT* At
     if (!strAttributeName)
         return E_INVALIDARG;
     AttributeValue->vt = VT_NULL;
-    const auto& href = Anchor().href;
-    if (href && NameEquals(strAttributeName, u"href")) {
-        AttributeValue->bstrVal =
-            SysAllocStringLen(href->data(), static_cast<uint32_t>(href->size()));
+    if (m_anchors->HasHref(m_index) && NameEquals(strAttributeName, u"href")) {
+        // Written straight from the packed list into the string handed out.
+        const size_t length = m_anchors->HrefLength(m_index);
+        BSTR href = SysAllocStringLen(nullptr, static_cast<uint32_t>(length));
+        m_anchors->CopyHref(m_index, href);
+        AttributeValue->bstrVal = href;
         AttributeValue->vt = VT_BSTR;
     }
     return S_OK;
@@ -58,7 +60,7 @@ HRESULT HtmlAnchorElement::getAttribute(BSTR strAttributeName, LONG, VARIANT* At
 HRESULT HtmlAnchorElement::get_innerText(BSTR* p) {
     if (!p)
         return E_POINTER;
-    const auto& text = Anchor().text;
+    const auto text = m_anchors->Text(m_index);
     *p = text ? SysAllocStringLen(text->data(), static_cast<uint32_t>(text->size())) : nullptr;
     return S_OK;
 }

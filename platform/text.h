@@ -52,4 +52,5 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* pcchOut, DWORD flags);
 // UTF-16 <-> UTF-8 for the edges of the program (file system, libraries, UI).
 #include <string>
 std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text); // malformed bytes become U+FFFD
+std::u16string FromUtf8(std::string_view text);                  // malformed bytes become U+FFFD
+void AppendFromUtf8(std::u16string& out, std::string_view text); // FromUtf8 onto out

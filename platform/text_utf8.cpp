@@ -106,7 +106,12 @@ std::string ToUtf8(std::u16string_view text) {
 
 std::u16string FromUtf8(std::string_view text) {
     std::u16string out;
-    out.reserve(text.size());
+    AppendFromUtf8(out, text);
+    return out;
+}
+
+void AppendFromUtf8(std::u16string& out, std::string_view text) {
+    out.reserve(out.size() + text.size());
     size_t pos = 0;
     while (pos < text.size()) {
         if (static_cast<unsigned char>(text[pos]) < 0x80) {
@@ -122,5 +127,4 @@ std::u16string FromUtf8(std::string_view text) {
             ++pos;
         }
     }
-    return out;
 }
