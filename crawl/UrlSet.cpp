@@ -1,6 +1,7 @@
 // The set of addresses handled in one crawl.
 #include "crawl/UrlSet.h"
 #include "platform/text.h"
+#include "platform/text_casefold.h"
 
 #include <utility>
 
@@ -18,9 +19,27 @@ uint32_t UrlSet::Bucket(LPCWSTR url) {
     return h % kBuckets;
 }
 
-const UrlSet::UrlNode* UrlSet::Find(uint32_t bucket, LPCWSTR url) const {
-    for (const UrlNode* node = m_buckets[bucket].get(); node; node = node->next.get()) {
-        if (StrCmpI(node->url.c_str(), url) == 0)
+uint32_t UrlSet::FoldedHash(LPCWSTR url) {
+    return KeyOf(url).hash;
+}
+
+UrlSet::Key UrlSet::KeyOf(LPCWSTR url) {
+    uint32_t hash = 2166136261u; // FNV-1a over the folded units
+    LPCWSTR p = url;
+    for (; p && *p; ++p) {
+        const char16_t unit = *p;
+        const char16_t folded =
+            unit < 0x80 ? (unit >= u'A' && unit <= u'Z' ? unit + 0x20 : unit) : FoldCase(unit);
+        hash = (hash ^ folded) * 16777619u;
+    }
+    return Key{url, Bucket(url), hash, static_cast<size_t>(p - url)};
+}
+
+const UrlSet::UrlNode* UrlSet::Find(const Key& key) const {
+    for (const UrlNode* node = m_buckets[key.bucket].get(); node; node = node->next.get()) {
+        // Case folding keeps the length, so a node of another length or hash cannot be equal.
+        if (node->hash == key.hash && node->url.size() == key.length &&
+            StrCmpI(node->url.c_str(), key.url) == 0)
             return node;
     }
     return nullptr;
@@ -29,18 +48,19 @@ const UrlSet::UrlNode* UrlSet::Find(uint32_t bucket, LPCWSTR url) const {
 bool UrlSet::Contains(LPCWSTR url) const {
     if (!url)
         return false;
-    return Find(Bucket(url), url) != nullptr;
+    return Find(KeyOf(url)) != nullptr;
 }
 
 void UrlSet::Add(LPCWSTR url) {
     if (!url)
         return;
-    const uint32_t bucket = Bucket(url);
-    if (Find(bucket, url))
+    const Key key = KeyOf(url);
+    if (Find(key))
         return;
     // The newest address heads its chain.
-    auto node = std::make_unique<UrlNode>(UrlNode{url, std::move(m_buckets[bucket])});
-    m_buckets[bucket] = std::move(node);
+    auto node = std::make_unique<UrlNode>(
+        UrlNode{key.hash, std::u16string(url, key.length), std::move(m_buckets[key.bucket])});
+    m_buckets[key.bucket] = std::move(node);
 }
 
 void UrlSet::Clear() {
