@@ -34,12 +34,15 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
     if (FAILED(pAnchors->get_length(&nAnchors)) || nAnchors <= 0)
         return;
 
+    // The same for every anchor of the page, so made once; a page crawled from here in
+    // between shows its own status, and the next anchor puts this one back.
+    WCHAR szStatus[1024];
+    wnsprintf(szStatus, 1024, u"Walking links on\r\n%s", url);
+    CBstr attributeName(u"href");
     for (LONG i = 0; i < nAnchors; ++i) {
         if (m_pProgress->m_bCancel)
             break;
 
-        WCHAR szStatus[1024];
-        wnsprintf(szStatus, 1024, u"Walking links on\r\n%s", url);
         m_pProgress->SetPageStatus(szStatus);
 
         VARIANT name, index;
@@ -55,7 +58,6 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
         if (!pAnchor)
             continue;
 
-        CBstr attributeName(u"href");
         CVariant href;
         CBstr text;
         pAnchor->getAttribute(attributeName.get(), 0, &href);
