@@ -484,7 +484,3 @@ void CAccessibleText::SelectionShown() {
         g_signal_emit_by_name(state.accessible.get(), "text-selection-changed");
     }
 }
-
-AtkObject* CAccessibleText::Get() {
-    return gtk_widget_get_accessible(m_pState->widget);
-}

@@ -10,7 +10,6 @@
 #include <string_view>
 
 class wxWindow;
-typedef struct _AtkObject AtkObject;
 
 // What the window shows: its text, and its selection as offsets (UTF-16 units) into it.
 class IShownText {
@@ -36,9 +35,6 @@ public:
     // that a change that is never drawn is never told either.
     void TextShown();
     void SelectionShown();
-
-    // The window's ATK object, made when it is first asked for, as the toolkit makes its own.
-    AtkObject* Get();
 
     struct CState;
 
