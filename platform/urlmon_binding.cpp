@@ -466,6 +466,9 @@ void Binding::DeliverStop() {
 }
 
 void Binding::StopTransfer() {
+    // Nothing more arrives to decode. A page's binding lives as long as its document, and a
+    // deep crawl holds one document per nesting level: the decoder's buffers must not.
+    m_decoder.reset();
     if (!m_easy)
         return;
     if (UrlService* service = UrlService::Get())
