@@ -5,11 +5,9 @@
 
 #include <utility>
 
-UrlSet::UrlSet() = default; // every head starts empty
+UrlSet::UrlSet() = default; // every chain starts empty
 
-UrlSet::~UrlSet() {
-    Clear();
-}
+UrlSet::~UrlSet() = default;
 
 uint32_t UrlSet::Bucket(LPCWSTR url) {
     // h * 32 wraps at 32 bits, so only the last seven units count.
@@ -35,20 +33,22 @@ UrlSet::Key UrlSet::KeyOf(LPCWSTR url) {
     return Key{url, Bucket(url), hash, static_cast<size_t>(p - url)};
 }
 
-const UrlSet::UrlNode* UrlSet::Find(const Key& key) const {
-    for (const UrlNode* node = m_buckets[key.bucket].get(); node; node = node->next.get()) {
-        // Case folding keeps the length, so a node of another length or hash cannot be equal.
-        if (node->hash == key.hash && node->url.size() == key.length &&
-            StrCmpI(node->url.c_str(), key.url) == 0)
-            return node;
+bool UrlSet::Find(const Key& key) const {
+    // The newest address first, as it heads its chain.
+    const Chain& chain = m_chains[key.bucket];
+    for (size_t i = chain.hashes.size(); i-- > 0;) {
+        // Case folding keeps the length, so an address of another length cannot be equal.
+        if (chain.hashes[i] == key.hash && chain.urls[i].size() == key.length &&
+            StrCmpI(chain.urls[i].c_str(), key.url) == 0)
+            return true;
     }
-    return nullptr;
+    return false;
 }
 
 bool UrlSet::Contains(LPCWSTR url) const {
     if (!url)
         return false;
-    return Find(KeyOf(url)) != nullptr;
+    return Find(KeyOf(url));
 }
 
 void UrlSet::Add(LPCWSTR url) {
@@ -57,16 +57,17 @@ void UrlSet::Add(LPCWSTR url) {
     const Key key = KeyOf(url);
     if (Find(key))
         return;
-    // The newest address heads its chain.
-    auto node = std::make_unique<UrlNode>(
-        UrlNode{key.hash, std::u16string(url, key.length), std::move(m_buckets[key.bucket])});
-    m_buckets[key.bucket] = std::move(node);
+    Chain& chain = m_chains[key.bucket];
+    chain.urls.emplace_back(url, key.length);
+    try {
+        chain.hashes.push_back(key.hash);
+    } catch (...) {
+        chain.urls.pop_back(); // the two stay in step
+        throw;
+    }
 }
 
 void UrlSet::Clear() {
-    // Unlinked one node at a time: a long chain must not free itself recursively.
-    for (auto& head : m_buckets) {
-        while (head)
-            head = std::move(head->next);
-    }
+    for (Chain& chain : m_chains)
+        chain = Chain{};
 }

@@ -1,15 +1,15 @@
-// A chained hash set of addresses: 1021 chain heads held inside the set, no growth.
+// A chained hash set of addresses: 1021 chains held inside the set, no growth.
 // The chain is chosen from the exact code units; equality within a chain ignores case.
 // The chain function sees only an address's last seven units, so addresses that end alike
-// share long chains; each node also keeps a hash of its case-folded address, and only a node
-// whose hash and length match is compared in full.
+// share long chains. Each chain therefore keeps the hashes of its case-folded addresses side
+// by side, newest last, and a lookup compares in full only an address whose hash matches.
 #pragma once
 
 #include "platform/com.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <vector>
 
 class UrlSet {
 public:
@@ -30,10 +30,9 @@ public:
     static uint32_t FoldedHash(LPCWSTR url);
 
 private:
-    struct UrlNode {
-        uint32_t hash;
-        std::u16string url;
-        std::unique_ptr<UrlNode> next;
+    struct Chain {
+        std::vector<uint32_t> hashes; // one per address, in the order they were added
+        std::vector<std::u16string> urls;
     };
     struct Key {
         LPCWSTR url;
@@ -42,7 +41,7 @@ private:
         size_t length;
     };
     static Key KeyOf(LPCWSTR url);
-    const UrlNode* Find(const Key& key) const;
+    bool Find(const Key& key) const;
 
-    std::unique_ptr<UrlNode> m_buckets[kBuckets];
+    Chain m_chains[kBuckets];
 };
