@@ -1,10 +1,14 @@
-// Hostile pages: what the parser is spared, and what a document keeps at most.
+// Hostile pages: what the parser is spared, the blocks it is given, and what a document keeps
+// at most.
 #include "platform/html_guard.h"
 #include "platform/html_parse.h"
 #include "platform/html_tree.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -70,6 +74,48 @@ TEST(HtmlBounds, AParseThatBalloonsIsAbandoned) {
     // An ordinary page of the same size parses within the same budget.
     const std::string page = Repeat("<p><a href=/library.html?page=2>2</a> text</p>", 200);
     EXPECT_NE(HtmlTree(page, 1 << 20, 16).Root(), nullptr);
+}
+
+// The anchors' addresses and texts as the tree holds them, in document order.
+void CollectAnchors(const GumboNode* node, std::vector<std::pair<std::string, std::string>>& out) {
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
+        return;
+    const GumboVector& children =
+        node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_A) {
+        const auto* text =
+            children.length ? static_cast<const GumboNode*>(children.data[0]) : nullptr;
+        out.emplace_back(gumbo_get_attribute(&node->v.element.attributes, "href")->value,
+                         text ? text->v.text.text : "");
+    }
+    for (unsigned i = 0; i < children.length; ++i)
+        CollectAnchors(static_cast<const GumboNode*>(children.data[i]), out);
+}
+
+TEST(HtmlBounds, TheParsersBlocksNeverOverlapAndTheAnchorsOutliveTheTree) {
+    // Attribute and text buffers of every length grow, are freed and are handed out again.
+    std::string page;
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string n = std::to_string(i);
+        expected.emplace_back("/t/" + Repeat(n, i % 300), Repeat("x" + n, i % 200));
+        page += "<a href='" + expected.back().first + "'>" + expected.back().second + "</a>";
+    }
+    std::vector<std::pair<std::string, std::string>> found;
+    {
+        const HtmlTree tree(page);
+        ASSERT_NE(tree.Root(), nullptr);
+        CollectAnchors(tree.Root(), found);
+    }
+    EXPECT_EQ(found, expected);
+
+    // The document's anchors are read after the tree and its blocks are gone.
+    const HtmlAnchorList anchors = ParseHtmlDocument(page, u"", u"http://h/", 0);
+    ASSERT_EQ(anchors.size(), expected.size());
+    for (size_t i = 0; i < anchors.size(); ++i) {
+        ASSERT_EQ(ToUtf8(*anchors[i].href), "http://h" + expected[i].first) << i;
+        ASSERT_EQ(ToUtf8(*anchors[i].text), expected[i].second) << i;
+    }
 }
 
 TEST(HtmlBounds, TheDocumentKeepsBoundedAnchorsAndText) {

@@ -56,6 +56,31 @@ TEST(HtmlParse, AnchorAddressesResolveAgainstTheDocument) {
               (Strings{"javascript:go(1)", "<absent>", "mailto:a@b"}));
 }
 
+TEST(HtmlAnchorList, AddressesAndTextsComeBackExactly) {
+    HtmlAnchorList list(u"http://127.0.0.1/library.html?page=12");
+    const std::vector<HtmlAnchor> anchors{
+        {u"http://127.0.0.1/library.html?page=123", u"123"},          // shares all but its end
+        {u"http://127.0.0.1/library.html?page=12", u"12"},            // the reference itself
+        {u"http://127.0.0.1/lib", u""},                               // a part of it; empty text
+        {u"", std::nullopt},                                          // empty address, no text
+        {std::nullopt, u"top"},                                       // no address
+        {u"mailto:\u00E9t\u00E9@x", u"Caf\u00E9 \U0001F3B8\r\nTone"}, // nothing shared
+        {u"http://127.0.0.1/l6file/1/\u3042.l6t", u"\u3042 Lead.l6t"},
+    };
+    for (const HtmlAnchor& anchor : anchors)
+        ASSERT_TRUE(list.Add(anchor.href, anchor.text));
+    list.ShrinkToFit();
+
+    ASSERT_EQ(list.size(), anchors.size());
+    for (size_t i = 0; i < anchors.size(); ++i) {
+        const HtmlAnchor back = list[i];
+        EXPECT_EQ(back.href, anchors[i].href) << i;
+        EXPECT_EQ(back.text, anchors[i].text) << i;
+        EXPECT_EQ(list.HasHref(i), anchors[i].href.has_value()) << i;
+        EXPECT_EQ(list.HrefLength(i), anchors[i].href ? anchors[i].href->size() : 0) << i;
+    }
+}
+
 TEST(HtmlParse, TheFirstBaseHrefIsTheBase) {
     EXPECT_EQ(Hrefs("<head><base target=_top><base href='/lib/'><base href='http://x/'></head>"
                     "<a href=library.html>1</a>"),

@@ -71,6 +71,29 @@ TEST(UrlSet, ChainsHoldEveryAddressOfTheirBucket) {
     EXPECT_FALSE(set.Contains(u"http://127.0.0.1/q/a.l6t"));
 }
 
+TEST(UrlSet, TheHashOfAChainsAddressesOnlyNarrowsTheComparison) {
+    UrlSet set;
+    auto url = [](const std::u16string& part) { return u"http://127.0.0.1/" + part + u"x/a.l6t"; };
+    for (int i = 0; i < 50; ++i)
+        set.Add(url(u"p" + FromUtf8(std::to_string(i))).c_str());
+    // Equal ignoring case, beyond ASCII too (KELVIN SIGN folds to k): one hash, found.
+    set.Add(url(u"KEY").c_str());
+    EXPECT_EQ(UrlSet::FoldedHash(url(u"\u212Aey").c_str()),
+              UrlSet::FoldedHash(url(u"key").c_str()));
+    EXPECT_TRUE(set.Contains(url(u"\u212Aey").c_str()));
+    EXPECT_TRUE(set.Contains(url(u"kEy").c_str()));
+
+    // Two addresses of one length in one chain whose hashes are the same: still two.
+    const std::u16string first = url(u"p0942068"), second = url(u"p1004626");
+    ASSERT_EQ(UrlSet::Bucket(first.c_str()), UrlSet::Bucket(second.c_str()));
+    ASSERT_EQ(UrlSet::FoldedHash(first.c_str()), UrlSet::FoldedHash(second.c_str()));
+    set.Add(first.c_str());
+    EXPECT_FALSE(set.Contains(second.c_str()));
+    set.Add(second.c_str());
+    EXPECT_TRUE(set.Contains(first.c_str()));
+    EXPECT_TRUE(set.Contains(second.c_str()));
+}
+
 TEST(UrlSet, ClearEmptiesEveryChain) {
     UrlSet set;
     auto url = [](int i) { return u"http://127.0.0.1/get?id=" + FromUtf8(std::to_string(i)); };
