@@ -24,12 +24,8 @@ uint32_t UrlSet::FoldedHash(LPCWSTR url) {
 UrlSet::Key UrlSet::KeyOf(LPCWSTR url) {
     uint32_t hash = 2166136261u; // FNV-1a over the folded units
     LPCWSTR p = url;
-    for (; p && *p; ++p) {
-        const char16_t unit = *p;
-        const char16_t folded =
-            unit < 0x80 ? (unit >= u'A' && unit <= u'Z' ? unit + 0x20 : unit) : FoldCase(unit);
-        hash = (hash ^ folded) * 16777619u;
-    }
+    for (; p && *p; ++p)
+        hash = (hash ^ FoldCase(*p)) * 16777619u;
     return Key{url, Bucket(url), hash, static_cast<size_t>(p - url)};
 }
 

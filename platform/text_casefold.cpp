@@ -87,10 +87,7 @@ constexpr FoldRun kFoldRuns[] = {
 
 } // namespace
 
-char16_t FoldCase(char16_t unit) {
-    // Addresses are nearly all ASCII, and they are compared a great deal.
-    if (unit < 0x80)
-        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 0x20) : unit;
+char16_t FoldBeyondAscii(char16_t unit) {
     // The last run that starts at or before unit is the only one that can hold it.
     const auto after =
         std::upper_bound(std::begin(kFoldRuns), std::end(kFoldRuns), unit,
