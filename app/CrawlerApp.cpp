@@ -1,5 +1,5 @@
 #include "app/CrawlerApp.h"
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/wx/msgbox.h"
 #include "platform/wx/pump_gui.h"
 #include "platform/wx/wxtext.h"

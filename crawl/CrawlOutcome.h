@@ -2,7 +2,7 @@
 // counts of its tones and pages, and why it stopped when it did not finish.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 #include "crawl/CrawlEngine.h"
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 #include "platform/text.h"
 #include "ui/ProgressDialog.h"
 

@@ -5,7 +5,7 @@
 #include "crawl/MessagePump.h"
 #include "naming/Naming.h"
 #include "platform/clock.h"
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 #include "platform/text.h"
 #include "ui/ProgressDialog.h"
 

@@ -1,7 +1,7 @@
 // The library site's conventions for its links.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/text.h"
 
 // True for text made only of the digits 0 to 9, the empty text included; false for none.

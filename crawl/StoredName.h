@@ -1,7 +1,7 @@
 // Makes a name that came from a server fit to be a file in the chosen folder.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <string>
 

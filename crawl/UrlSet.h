@@ -5,7 +5,7 @@
 // by side, newest last, and a lookup compares in full only an address whose hash matches.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // to the page loader, so the crawl goes depth first.
 #include "crawl/CrawlEngine.h"
 #include "crawl/LinkRules.h"
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 #include "platform/text.h"
 #include "ui/ProgressDialog.h"
 

@@ -1,7 +1,7 @@
 // Tone file naming: a name whose base holds percent-escaped UTF-8 becomes its Unicode form.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 // Replaces a percent-escaped UTF-8 base in place by its Unicode form, keeping the extension
 // exactly as it was. name has room for capacity units with the terminator. Any failure, and

@@ -1,7 +1,7 @@
 // Code page conversions. The ANSI code page is Windows-1252.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 constexpr UINT CP_ACP = 0;
 constexpr UINT CP_UTF8 = 65001;

@@ -2,7 +2,7 @@
 // leaving a half-written file under its final name.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/unique_fd.h"
 
 #include <cstdint>

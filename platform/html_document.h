@@ -2,8 +2,8 @@
 // document watches its page's transfer, and the anchor collection and elements it hands out.
 #pragma once
 
-#include "platform/com_object.h"
-#include "platform/com_ptr.h"
+#include "platform/com/com_object.h"
+#include "platform/com/com_ptr.h"
 #include "platform/html_parse.h"
 #include "platform/mshtml.h"
 

@@ -1,7 +1,7 @@
 // Reading a page into what the document keeps of it: its anchors.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/html_anchors.h"
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 // offers its anchors, their resolved addresses and their rendered text.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/urlmon.h"
 
 inline constexpr CLSID CLSID_HTMLDocument = {
@@ -25,7 +25,6 @@ inline constexpr IID IID_IOleClientSite = {
 inline constexpr IID IID_IHTMLDocumentLoadInfo = {
     0x7F5C2671, 0x8853, 0x4BBF, {0xAA, 0xA1, 0xD6, 0xD8, 0x70, 0xC5, 0x7D, 0xCE}};
 
-using DISPID = LONG;
 constexpr DISPID DISPID_AMBIENT_DLCONTROL = -5512;
 
 constexpr DWORD DLCTL_NO_SCRIPTS = 0x80;
@@ -39,23 +38,6 @@ constexpr DWORD DLCTL_NO_BEHAVIORS = 0x8000;
 constexpr DWORD DLCTL_NO_METACHARSET = 0x10000;
 constexpr DWORD DLCTL_NO_CLIENTPULL = 0x20000000;
 constexpr DWORD DLCTL_SILENT = 0x40000000;
-
-struct DISPPARAMS {
-    VARIANT* rgvarg;
-    DISPID* rgdispidNamedArgs;
-    UINT cArgs;
-    UINT cNamedArgs;
-};
-
-struct IDispatch : IUnknown {
-    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
-    virtual HRESULT GetTypeInfo(UINT iTInfo, ULONG lcid, void** ppTInfo) = 0;
-    virtual HRESULT GetIDsOfNames(REFIID riid, LPWSTR* rgszNames, UINT cNames, ULONG lcid,
-                                  DISPID* rgDispId) = 0;
-    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, ULONG lcid, uint16_t wFlags,
-                           DISPPARAMS* pDispParams, VARIANT* pVarResult, void* pExcepInfo,
-                           UINT* puArgErr) = 0;
-};
 
 struct IOleContainer;
 struct IOleClientSite : IUnknown {

@@ -2,7 +2,7 @@
 // notification that a service (the download service) has queued for delivery.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <functional>
 

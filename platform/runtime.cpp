@@ -1,5 +1,5 @@
 // Start and end of the program's runtime, and creation of its in-process classes.
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/mshtml.h"
 #include "platform/urlmon.h"
 

@@ -1,7 +1,7 @@
 // String, path and URL services on zero-terminated UTF-16 text, with POSIX paths ('/').
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <cstdarg>
 

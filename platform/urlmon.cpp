@@ -2,7 +2,7 @@
 // bind-status callback, the cache entry of a URL, and service start and end.
 #include "platform/urlmon.h"
 
-#include "platform/com_object.h"
+#include "platform/com/com_object.h"
 #include "platform/text.h"
 #include "platform/urlmon_binding.h"
 #include "platform/urlmon_ref.h"

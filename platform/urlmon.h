@@ -2,7 +2,7 @@
 // IBindStatusCallback delivered through the program's message pump.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "crawl/CrawlEngine.h"
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <wx/dialog.h>
 #include <wx/iconbndl.h>

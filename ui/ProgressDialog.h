@@ -3,7 +3,7 @@
 // These operations are all that the crawl engine sees of the user interface.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <wx/dialog.h>
 

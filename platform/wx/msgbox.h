@@ -2,7 +2,7 @@
 // that nobody has to press a button.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <functional>
 #include <string>

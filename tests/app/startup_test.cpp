@@ -1,6 +1,6 @@
 // Start-up of the whole program: the runtime, the settings location, the main dialog's modal
 // run and the tear-down.
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "tests/support/GuiTest.h"
 #include "ui/CrawlerDlg.h"
 

@@ -1,7 +1,7 @@
 // The observers: what they log, record and answer, and their one identity.
 #include "crawl/DownloadCallback.h"
 #include "platform/clock.h"
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/com.h"
+#include "platform/com/com.h"
 #include "platform/mshtml.h"
 
 #include <gtest/gtest.h>

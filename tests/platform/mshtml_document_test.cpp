@@ -1,6 +1,6 @@
 // The document object's interfaces on a page given as bytes: identity, ready state, the anchor
 // collection and its elements.
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 #include "platform/html_document.h"
 #include "platform/text.h"
 

@@ -1,6 +1,6 @@
 // Documents loading served pages through the real download service, with an observer that is
 // also the document's client site, the way the page loader sets them up.
-#include "platform/com_ptr.h"
+#include "platform/com/com_ptr.h"
 #include "platform/html_document.h"
 #include "platform/mshtml.h"
 #include "platform/pump.h"

@@ -2,7 +2,7 @@
 // service's tests.
 #pragma once
 
-#include "platform/com_object.h"
+#include "platform/com/com_object.h"
 #include "platform/text.h"
 #include "platform/urlmon.h"
 #include "tests/support/PumpUntil.h"

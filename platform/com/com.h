@@ -1,6 +1,8 @@
 // The small part of a component object runtime that the program relies on:
 // result codes, interface identifiers, IUnknown, automation strings and variants,
-// and creation of the program's own in-process classes.
+// and creation of the program's own in-process classes. It needs nothing itself; every other
+// service, the engine and the windows build on its types. The runtime's start and class
+// creation are defined in platform/runtime/, the one place that knows all the services.
 #pragma once
 
 #include <cstdint>
@@ -101,6 +103,27 @@ struct VARIANT {
         IDispatch* pdispVal;
         IUnknown* punkVal;
     };
+};
+
+// The automation base of the document's interfaces. The program calls interfaces directly;
+// late binding only answers the ambient property queries of a client site.
+using DISPID = LONG;
+
+struct DISPPARAMS {
+    VARIANT* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
+};
+
+struct IDispatch : IUnknown {
+    virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
+    virtual HRESULT GetTypeInfo(UINT iTInfo, ULONG lcid, void** ppTInfo) = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPWSTR* rgszNames, UINT cNames, ULONG lcid,
+                                  DISPID* rgDispId) = 0;
+    virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, ULONG lcid, uint16_t wFlags,
+                           DISPPARAMS* pDispParams, VARIANT* pVarResult, void* pExcepInfo,
+                           UINT* puArgErr) = 0;
 };
 
 void VariantInit(VARIANT* v);

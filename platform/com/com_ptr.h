@@ -1,7 +1,7 @@
 // Owning holders of a counted reference, an automation string and a variant.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 #include <memory>
 #include <utility>

@@ -1,7 +1,7 @@
 // IUnknown for the program's objects that offer one interface.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com/com.h"
 
 // QueryInterface answers IUnknown and each identifier in Offered with the Interface part;
 // one plain reference count starting at 1 for the creator; the last Release deletes the

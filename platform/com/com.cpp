@@ -1,9 +1,9 @@
 // Automation strings and variants.
-#include "platform/com.h"
-#include "platform/mshtml.h" // IDispatch
+#include "platform/com/com.h"
 
 #include <cstdlib>
 #include <new>
+#include <string> // std::char_traits
 
 namespace {
 
