@@ -1,6 +1,6 @@
 #include "crawl/CrawlOutcome.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 namespace {
 

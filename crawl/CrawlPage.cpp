@@ -4,7 +4,7 @@
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
 #include "platform/com/com_ptr.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "ui/ProgressDialog.h"
 
 #include <utility>

@@ -1,6 +1,6 @@
 #include "crawl/DownloadCallback.h"
 #include "platform/clock.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <algorithm>
 #include <cstring>

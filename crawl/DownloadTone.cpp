@@ -6,7 +6,7 @@
 #include "naming/Naming.h"
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "ui/ProgressDialog.h"
 
 namespace {

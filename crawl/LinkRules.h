@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/com/com.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 // True for text made only of the digits 0 to 9, the empty text included; false for none.
 bool IsAllDigits(LPCWSTR text);

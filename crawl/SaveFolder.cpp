@@ -1,6 +1,6 @@
 #include "crawl/SaveFolder.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cstdlib>
 #include <pwd.h>

@@ -6,7 +6,7 @@
 #include "crawl/StoredName.h"
 #include "naming/Naming.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/urlmon.h"
 #include "ui/ProgressDialog.h"
 

@@ -1,6 +1,6 @@
 #include "crawl/StoredName.h"
-#include "platform/text.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text.h"
+#include "platform/text/text_utf8.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The set of addresses handled in one crawl.
 #include "crawl/UrlSet.h"
-#include "platform/text.h"
-#include "platform/text_casefold.h"
+#include "platform/text/text.h"
+#include "platform/text/text_casefold.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 #include "crawl/CrawlEngine.h"
 #include "crawl/LinkRules.h"
 #include "platform/com/com_ptr.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "ui/ProgressDialog.h"
 
 bool IsAllDigits(LPCWSTR text) {

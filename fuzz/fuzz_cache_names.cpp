@@ -1,7 +1,7 @@
 // The cache's naming from arbitrary Content-Disposition values and URLs: whatever a server
 // sends, the cache file's name is one plain component within the length limits.
 #include "platform/cache_names.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/urlmon_headers.h"
 
 #include <cstdint>

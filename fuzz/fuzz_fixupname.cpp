@@ -1,6 +1,6 @@
 // FixUpName with the path and URL services it uses, on arbitrary UTF-16 names.
 #include "naming/Naming.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>

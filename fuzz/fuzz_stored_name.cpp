@@ -2,7 +2,7 @@
 // one plain component, fits the file system, and the joined path stays in the folder.
 #include "crawl/StoredName.h"
 #include "naming/Naming.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The code page conversions of tone file naming, each cutting what does not fit.
 #include "naming/Naming.h"
-#include "platform/codepage.h"
-#include "platform/text.h"
-#include "platform/text_utf8.h"
+#include "platform/text/codepage.h"
+#include "platform/text/text.h"
+#include "platform/text/text_utf8.h"
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 // A tone name whose base is percent-escaped UTF-8 (as servers and caches hand them out)
 // becomes its Unicode form; every other name passes unchanged.
 #include "naming/Naming.h"
-#include "platform/codepage.h"
-#include "platform/text.h"
+#include "platform/text/codepage.h"
+#include "platform/text/text.h"
 
 #include <memory>
 #include <new>

@@ -2,7 +2,7 @@
 #include "platform/cache.h"
 
 #include "platform/cache_names.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cerrno>
 #include <cstdio>

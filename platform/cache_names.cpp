@@ -1,8 +1,8 @@
 // Cache file names: sanitising a server's name, decorating it and fitting it into the limits.
 #include "platform/cache_names.h"
 
-#include "platform/text.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text.h"
+#include "platform/text/text_utf8.h"
 
 namespace cache {
 

@@ -1,6 +1,6 @@
 // File system services over POSIX.
 #include "platform/files.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/unique_fd.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // Encoding detection and decoding for HTML pages.
 #include "platform/html_charset.h"
 #include "platform/html_iconv.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text_utf8.h"
 
 #include <array>
 #include <cstdint>

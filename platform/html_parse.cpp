@@ -6,7 +6,7 @@
 #include "platform/html_tree.h"
 #include "platform/html_url.h"
 #include "platform/mshtml.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Address resolution on top of libcurl's URL parser.
 #include "platform/html_url.h"
 #include "platform/html_iconv.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text_utf8.h"
 
 #include <algorithm>
 

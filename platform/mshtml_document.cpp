@@ -2,7 +2,7 @@
 // given, keeps the page's anchors and reports its ready state.
 #include "platform/html_document.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <filesystem>
 #include <fstream>

@@ -3,7 +3,7 @@
 #include "platform/urlmon.h"
 
 #include "platform/com/com_object.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/urlmon_binding.h"
 #include "platform/urlmon_ref.h"
 #include "platform/urlmon_service.h"

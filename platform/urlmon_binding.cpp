@@ -3,7 +3,7 @@
 #include "platform/urlmon_binding.h"
 
 #include "platform/pump.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/urlmon_decoding.h"
 #include "platform/urlmon_failure.h"
 #include "platform/urlmon_headers.h"

@@ -1,7 +1,7 @@
 // The words a failed transfer is reported with.
 #include "platform/urlmon_failure.h"
 
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <cerrno>
 #include <cstring>

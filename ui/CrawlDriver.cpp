@@ -6,7 +6,7 @@
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/wx/msgbox.h"
 #include "platform/wx/wxtext.h"
 #include "ui/CrawlerDlg.h"

@@ -1,6 +1,6 @@
 #include "ui/CrawlerDlg.h"
 #include "app/CrawlerApp.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/wx/shell.h"
 #include "platform/wx/wxtext.h"
 #include "res/layouts.h"

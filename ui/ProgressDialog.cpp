@@ -1,6 +1,6 @@
 #include "ui/ProgressDialog.h"
 #include "platform/clock.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/wx/wxtext.h"
 #include "res/layouts.h"
 #include "ui/DialogUnits.h"

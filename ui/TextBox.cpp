@@ -1,5 +1,5 @@
 #include "ui/TextBox.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text_utf8.h"
 #include "platform/wx/wxtext.h"
 #include "res/layouts.h"
 

@@ -1,5 +1,5 @@
 #include "platform/wx/accessible_text.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text_utf8.h"
 #include "platform/wx/gobject_ptr.h"
 
 #include <gtk/gtk-a11y.h>

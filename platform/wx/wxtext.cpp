@@ -1,5 +1,5 @@
 #include "platform/wx/wxtext.h"
-#include "platform/text_utf8.h"
+#include "platform/text/text_utf8.h"
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;

@@ -1,7 +1,7 @@
 // The outcome line and the folder that the folder field names.
 #include "crawl/CrawlOutcome.h"
 #include "crawl/SaveFolder.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

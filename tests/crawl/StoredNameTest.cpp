@@ -1,7 +1,7 @@
 // Names from a server made fit for the folder, and the identical-file test.
 #include "crawl/StoredName.h"
 #include "crawl/FilesIdentical.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Whole crawls through the real main dialog and progress window against served libraries:
 // an ordinary one, one that is cancelled, and a hostile one.
 #include "platform/pump.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/TestServer.h"
 #include "tools/DemoServer.h"

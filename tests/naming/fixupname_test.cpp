@@ -1,5 +1,5 @@
 #include "naming/Naming.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Cache file names: hostile names stay one component, decoration survives the engine's
 // undecoration, and shortening respects both limits without breaking escapes.
 #include "platform/cache_names.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

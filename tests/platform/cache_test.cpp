@@ -2,7 +2,7 @@
 // never a file that is also linked elsewhere, and reuse never changes the names handed out;
 // the folders of killed runs go when the next cache is made.
 #include "platform/cache.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

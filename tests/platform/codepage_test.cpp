@@ -1,5 +1,5 @@
-#include "platform/codepage.h"
-#include "platform/text.h"
+#include "platform/text/codepage.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "platform/html_guard.h"
 #include "platform/html_parse.h"
 #include "platform/html_tree.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // collection and its elements.
 #include "platform/com/com_ptr.h"
 #include "platform/html_document.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

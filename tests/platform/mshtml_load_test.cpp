@@ -4,7 +4,7 @@
 #include "platform/html_document.h"
 #include "platform/mshtml.h"
 #include "platform/pump.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/TestServer.h"
 

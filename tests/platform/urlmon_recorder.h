@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/com/com_object.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "platform/urlmon.h"
 #include "tests/support/PumpUntil.h"
 

@@ -1,5 +1,5 @@
 #include "crawl/UrlSet.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "crawl/CrawlEngine.h"
 #include "platform/clock.h"
 #include "platform/com/com.h"
-#include "platform/text.h"
+#include "platform/text/text.h"
 #include "tests/support/TestServer.h"
 #include "ui/ProgressDialog.h"
 

@@ -2,7 +2,7 @@
 // that addresses and names compare the same on every machine. The table holds the Unicode 14
 // simple folding (a character's one-unit case fold, else its one-unit lower case) as runs: the
 // characters first, first + stride, ... last each fold to themselves plus delta.
-#include "platform/text_casefold.h"
+#include "platform/text/text_casefold.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,7 @@
 // String, path and URL services on zero-terminated UTF-16 text, with POSIX paths ('/').
+// The folder also holds code pages (codepage.h), case folding and UTF-8. It links nothing
+// but the COM types it is written in; naming, the engine, the other services and the
+// windows all use it.
 #pragma once
 
 #include "platform/com/com.h"

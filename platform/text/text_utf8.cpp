@@ -1,6 +1,6 @@
 // UTF-8 <-> UTF-16 for the edges of the program, and the strict single-sequence decoder.
-#include "platform/text_utf8.h"
-#include "platform/text.h"
+#include "platform/text/text_utf8.h"
+#include "platform/text/text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Lengths, white space, bounded copies and case-insensitive search on UTF-16 text.
-#include "platform/text.h"
-#include "platform/text_casefold.h"
+#include "platform/text/text.h"
+#include "platform/text/text_casefold.h"
 
 #include <string_view>
 

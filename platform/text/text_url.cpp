@@ -1,5 +1,5 @@
 // Percent-unescaping of URLs, in UTF-16 and in bytes.
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Code pages: Windows-1252 as the ANSI code page, and the strict UTF-8 decoding service.
-#include "platform/codepage.h"
-#include "platform/text.h"
-#include "platform/text_utf8.h"
+#include "platform/text/codepage.h"
+#include "platform/text/text.h"
+#include "platform/text/text_utf8.h"
 
 #include <string>
 #include <string_view>

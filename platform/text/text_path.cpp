@@ -1,5 +1,5 @@
 // Path services on POSIX paths ('/' separates components).
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <string>
 #include <string_view>

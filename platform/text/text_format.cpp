@@ -1,5 +1,5 @@
 // Bounded formatting into UTF-16 buffers: the small set of conversions the program uses.
-#include "platform/text.h"
+#include "platform/text/text.h"
 
 #include <string>
 
