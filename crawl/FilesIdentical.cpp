@@ -1,6 +1,6 @@
 // Byte-for-byte comparison of two files, sizes first, in 8192-byte blocks.
 #include "crawl/FilesIdentical.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <cstring>
 

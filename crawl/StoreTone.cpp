@@ -5,7 +5,7 @@
 #include "crawl/SaveFolder.h"
 #include "crawl/StoredName.h"
 #include "naming/Naming.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "platform/urlmon.h"
 #include "ui/ProgressDialog.h"

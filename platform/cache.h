@@ -4,7 +4,7 @@
 // told apart and removed by the next run.
 #pragma once
 
-#include "platform/unique_fd.h"
+#include "platform/files/unique_fd.h"
 
 #include <map>
 #include <memory>

@@ -1,6 +1,6 @@
 // Storing a cache file under a tone's name: linked when it can be, copied otherwise, never
 // over a name that is taken, and never leaving a temporary file behind.
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "platform/unique_fd.h"
+#include "platform/files/unique_fd.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,9 +1,11 @@
 // File system services: folders, attributes, reading, and storing a file without ever
-// leaving a half-written file under its final name.
+// leaving a half-written file under its final name. Built on POSIX calls, the text
+// service's paths and UniqueFd (unique_fd.h, also used by the download cache); the engine
+// stores tones with it and the crawl driver prepares the folder.
 #pragma once
 
 #include "platform/com/com.h"
-#include "platform/unique_fd.h"
+#include "platform/files/unique_fd.h"
 
 #include <cstdint>
 #include <cstdio>
