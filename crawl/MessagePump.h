@@ -2,7 +2,7 @@
 // wait a millisecond for the next one.
 #pragma once
 
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 
 inline void PumpOneMessage() {
     MSG msg;

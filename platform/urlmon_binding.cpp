@@ -2,7 +2,7 @@
 // the download service's order through the GUI thread's message pump.
 #include "platform/urlmon_binding.h"
 
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "platform/urlmon_decoding.h"
 #include "platform/urlmon_failure.h"

@@ -1,7 +1,7 @@
 // The download service's engine: libcurl's multi interface advanced from the message pump.
 #include "platform/urlmon_service.h"
 
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "platform/urlmon_binding.h"
 
 #include <utility>

@@ -1,5 +1,5 @@
 #include "platform/wx/pump_gui.h"
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 
 #include <wx/app.h>
 #include <wx/evtloop.h>

@@ -1,6 +1,6 @@
 // The page loader and the link walker against a served library of numbered pages.
 #include "crawl/LinkRules.h"
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "tests/support/CrawlFixture.h"
 
 #include <chrono>

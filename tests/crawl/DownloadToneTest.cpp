@@ -1,6 +1,6 @@
 // The tone downloader against a served library: storing, names, duplicates, failures,
 // the stall watchdog and Cancel.
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "tests/support/CrawlFixture.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 // Whole crawls through the real main dialog and progress window against served libraries:
 // an ordinary one, one that is cancelled, and a hostile one.
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/TestServer.h"

@@ -3,7 +3,7 @@
 #include "platform/com/com_ptr.h"
 #include "platform/html_document.h"
 #include "platform/mshtml.h"
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "tests/support/PumpUntil.h"
 #include "tests/support/TestServer.h"

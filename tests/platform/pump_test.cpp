@@ -1,5 +1,5 @@
 // The message pump: order, precedence, and that nothing runs outside DispatchMessage.
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // safety cap, and marks when a message is being dispatched.
 #pragma once
 
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 
 #include <chrono>
 #include <functional>

@@ -1,6 +1,6 @@
 // The GUI thread's one message pump: notifications that services queue, and the GUI's own
 // events. Everything runs on the calling thread; services only advance when it pumps.
-#include "platform/pump.h"
+#include "platform/pump/pump.h"
 
 #include <chrono>
 #include <deque>

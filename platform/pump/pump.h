@@ -1,5 +1,7 @@
 // The GUI thread's one message pump. A "message" is either a pending GUI event or a
 // notification that a service (the download service) has queued for delivery.
+// It needs no toolkit: the GUI side is installed through SetPumpGui (platform/wx/pump_gui
+// for the program). The download service posts to it; the engine's waits turn it.
 #pragma once
 
 #include "platform/com/com.h"
