@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/mshtml.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 #include "ui/ProgressDialog.h"
 
 #include <wx/weakref.h>

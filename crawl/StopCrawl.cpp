@@ -1,7 +1,7 @@
 // Failures that end a crawl early: the folder or the download cache can take no more files,
 // so every later tone would fail the same way.
 #include "crawl/CrawlEngine.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 #include "ui/ProgressDialog.h"
 
 void CCrawlEngine::StopCrawl(std::u16string reason) {

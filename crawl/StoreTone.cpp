@@ -7,7 +7,7 @@
 #include "naming/Naming.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 #include "ui/ProgressDialog.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Resolving a link's address against the address of its document.
 #pragma once
 
-#include "platform/curl_ptr.h"
+#include "platform/net/curl_ptr.h"
 #include "platform/html_encoding.h"
 
 #include <memory>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/com/com.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 
 inline constexpr CLSID CLSID_HTMLDocument = {
     0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};

@@ -1,7 +1,7 @@
 // Start and end of the program's runtime, and creation of its in-process classes.
 #include "platform/com/com.h"
 #include "platform/mshtml.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 
 namespace {
 int g_nInitCount = 0;

@@ -1,6 +1,6 @@
 // Cache file names: hostile names stay one component, decoration survives the engine's
 // undecoration, and shortening respects both limits without breaking escapes.
-#include "platform/cache_names.h"
+#include "platform/net/cache_names.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

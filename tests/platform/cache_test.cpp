@@ -1,7 +1,7 @@
 // The private cache on its own: removed entries' files are reused for later downloads, but
 // never a file that is also linked elsewhere, and reuse never changes the names handed out;
 // the folders of killed runs go when the next cache is made.
-#include "platform/cache.h"
+#include "platform/net/cache.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The download service against a local server: notification order, cache files and their
 // names, failures, aborts, shutdown and memory use.
-#include "platform/cache.h"
-#include "platform/urlmon_ref.h"
+#include "platform/net/cache.h"
+#include "platform/net/urlmon_ref.h"
 #include "tests/platform/urlmon_recorder.h"
 #include "tests/support/TestServer.h"
 

@@ -4,7 +4,7 @@
 
 #include "platform/com/com_object.h"
 #include "platform/text/text.h"
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 #include "tests/support/PumpUntil.h"
 
 #include <functional>

@@ -1,5 +1,5 @@
 // The words a failed transfer is reported with.
-#include "platform/urlmon_failure.h"
+#include "platform/net/urlmon_failure.h"
 
 #include "platform/text/text.h"
 

@@ -1,7 +1,7 @@
 // The private download cache folder and the files in it.
-#include "platform/cache.h"
+#include "platform/net/cache.h"
 
-#include "platform/cache_names.h"
+#include "platform/net/cache_names.h"
 #include "platform/text/text.h"
 
 #include <cerrno>

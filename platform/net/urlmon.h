@@ -1,5 +1,8 @@
 // The URL download service: monikers bound to storage, with notifications to an
 // IBindStatusCallback delivered through the program's message pump.
+// It transfers with libcurl (zlib for compressed bodies) into a private cache folder
+// (cache.h), on the text, files and pump services. The HTML document loads its pages with
+// it and the engine downloads tones with it.
 #pragma once
 
 #include "platform/com/com.h"

@@ -1,6 +1,6 @@
 // Content-Disposition, Content-Type and URL pieces, read leniently: a server's header is
 // untrusted text, so anything unexpected yields "no answer" rather than a guess.
-#include "platform/urlmon_headers.h"
+#include "platform/net/urlmon_headers.h"
 
 #include <cctype>
 #include <vector>

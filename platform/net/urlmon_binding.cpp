@@ -1,13 +1,13 @@
 // One binding: a libcurl transfer into a cache file, reported to its bind-status callback in
 // the download service's order through the GUI thread's message pump.
-#include "platform/urlmon_binding.h"
+#include "platform/net/urlmon_binding.h"
 
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
-#include "platform/urlmon_decoding.h"
-#include "platform/urlmon_failure.h"
-#include "platform/urlmon_headers.h"
-#include "platform/urlmon_service.h"
+#include "platform/net/urlmon_decoding.h"
+#include "platform/net/urlmon_failure.h"
+#include "platform/net/urlmon_headers.h"
+#include "platform/net/urlmon_service.h"
 #include "version.h"
 
 #include <algorithm>

@@ -1,12 +1,12 @@
 // The URL download service's entry points: URL monikers, bind contexts with their registered
 // bind-status callback, the cache entry of a URL, and service start and end.
-#include "platform/urlmon.h"
+#include "platform/net/urlmon.h"
 
 #include "platform/com/com_object.h"
 #include "platform/text/text.h"
-#include "platform/urlmon_binding.h"
-#include "platform/urlmon_ref.h"
-#include "platform/urlmon_service.h"
+#include "platform/net/urlmon_binding.h"
+#include "platform/net/urlmon_ref.h"
+#include "platform/net/urlmon_service.h"
 
 #include <string>
 

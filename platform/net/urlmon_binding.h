@@ -2,10 +2,10 @@
 // callback through the message pump.
 #pragma once
 
-#include "platform/cache.h"
-#include "platform/curl_ptr.h"
-#include "platform/urlmon.h"
-#include "platform/urlmon_ref.h"
+#include "platform/net/cache.h"
+#include "platform/net/curl_ptr.h"
+#include "platform/net/urlmon.h"
+#include "platform/net/urlmon_ref.h"
 
 #include <curl/curl.h>
 

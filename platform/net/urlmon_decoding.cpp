@@ -1,7 +1,7 @@
 // Content codings: which one a response uses, and zlib undoing gzip and deflate.
-#include "platform/urlmon_decoding.h"
+#include "platform/net/urlmon_decoding.h"
 
-#include "platform/urlmon_headers.h"
+#include "platform/net/urlmon_headers.h"
 
 #include <cctype>
 

@@ -2,8 +2,8 @@
 // GUI thread's message pump, and the private cache they write into.
 #pragma once
 
-#include "platform/cache.h"
-#include "platform/urlmon_ref.h"
+#include "platform/net/cache.h"
+#include "platform/net/urlmon_ref.h"
 
 #include <curl/curl.h>
 

@@ -1,5 +1,5 @@
 // Cache file names: sanitising a server's name, decorating it and fitting it into the limits.
-#include "platform/cache_names.h"
+#include "platform/net/cache_names.h"
 
 #include "platform/text/text.h"
 #include "platform/text/text_utf8.h"
