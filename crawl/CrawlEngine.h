@@ -5,7 +5,7 @@
 
 #include "crawl/CrawlOutcome.h"
 #include "crawl/UrlSet.h"
-#include "platform/mshtml.h"
+#include "platform/html/mshtml.h"
 
 #include <string>
 

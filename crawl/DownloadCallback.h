@@ -3,7 +3,7 @@
 // over (done flag, result, cache file name, the binding to abort, the last progress tick).
 #pragma once
 
-#include "platform/mshtml.h"
+#include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
 #include "ui/ProgressDialog.h"
 

@@ -1,8 +1,8 @@
 // The HTML document's reading of a page, on arbitrary bytes: any page gives anchors with
 // addresses and texts, never a crash, whatever encoding it is declared in.
-#include "platform/html_encoding.h"
-#include "platform/html_parse.h"
-#include "platform/mshtml.h"
+#include "platform/html/html_encoding.h"
+#include "platform/html/html_parse.h"
+#include "platform/html/mshtml.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // Start and end of the program's runtime, and creation of its in-process classes.
 #include "platform/com/com.h"
-#include "platform/mshtml.h"
+#include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "platform/com/com.h"
-#include "platform/mshtml.h"
+#include "platform/html/mshtml.h"
 
 #include <gtest/gtest.h>
 

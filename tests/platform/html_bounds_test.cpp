@@ -1,8 +1,8 @@
 // Hostile pages: what the parser is spared, the blocks it is given, and what a document keeps
 // at most.
-#include "platform/html_guard.h"
-#include "platform/html_parse.h"
-#include "platform/html_tree.h"
+#include "platform/html/html_guard.h"
+#include "platform/html/html_parse.h"
+#include "platform/html/html_tree.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

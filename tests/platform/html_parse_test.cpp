@@ -1,8 +1,8 @@
 // Reading pages into anchors: addresses, rendered text, character sets and broken markup.
-#include "platform/html_charset.h"
-#include "platform/html_iconv.h"
-#include "platform/html_parse.h"
-#include "platform/mshtml.h"
+#include "platform/html/html_charset.h"
+#include "platform/html/html_iconv.h"
+#include "platform/html/html_parse.h"
+#include "platform/html/mshtml.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

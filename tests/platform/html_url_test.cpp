@@ -2,7 +2,7 @@
 // takes: plain absolute paths are joined to the base's origin without the parser. The
 // references hold nothing that the resolver's own cleaning would change. On a page in a legacy
 // encoding, the queries of links are written in that encoding.
-#include "platform/html_url.h"
+#include "platform/html/html_url.h"
 
 #include <gtest/gtest.h>
 

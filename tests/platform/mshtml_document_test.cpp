@@ -1,7 +1,7 @@
 // The document object's interfaces on a page given as bytes: identity, ready state, the anchor
 // collection and its elements.
 #include "platform/com/com_ptr.h"
-#include "platform/html_document.h"
+#include "platform/html/html_document.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>

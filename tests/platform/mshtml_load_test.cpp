@@ -1,8 +1,8 @@
 // Documents loading served pages through the real download service, with an observer that is
 // also the document's client site, the way the page loader sets them up.
 #include "platform/com/com_ptr.h"
-#include "platform/html_document.h"
-#include "platform/mshtml.h"
+#include "platform/html/html_document.h"
+#include "platform/html/mshtml.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "tests/support/PumpUntil.h"

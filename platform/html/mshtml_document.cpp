@@ -1,6 +1,6 @@
 // The HTML document: loads its page through the download service with the bind context it is
 // given, keeps the page's anchors and reports its ready state.
-#include "platform/html_document.h"
+#include "platform/html/html_document.h"
 
 #include "platform/text/text.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/net/curl_ptr.h"
-#include "platform/html_encoding.h"
+#include "platform/html/html_encoding.h"
 
 #include <memory>
 #include <optional>

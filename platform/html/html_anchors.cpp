@@ -1,4 +1,4 @@
-#include "platform/html_anchors.h"
+#include "platform/html/html_anchors.h"
 
 #include <algorithm>
 

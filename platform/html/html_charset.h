@@ -2,7 +2,7 @@
 // takes.
 #pragma once
 
-#include "platform/html_encoding.h"
+#include "platform/html/html_encoding.h"
 
 #include <optional>
 #include <string>

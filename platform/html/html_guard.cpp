@@ -1,6 +1,6 @@
 // A light scan over the markup's tags, ahead of the real parser, that takes out what would
 // make the parser's work grow faster than the page.
-#include "platform/html_guard.h"
+#include "platform/html/html_guard.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,5 +1,5 @@
 // gumbo with a counting, sweeping allocator.
-#include "platform/html_tree.h"
+#include "platform/html/html_tree.h"
 
 #include <csetjmp>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // iconv calls with an output string that grows as needed.
-#include "platform/html_iconv.h"
+#include "platform/html/html_iconv.h"
 
 #include <cerrno>
 

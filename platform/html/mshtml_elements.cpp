@@ -1,5 +1,5 @@
 // The anchor collection and the anchor elements that a document hands out.
-#include "platform/html_document.h"
+#include "platform/html/html_document.h"
 
 bool NameEquals(BSTR name, std::u16string_view ascii) {
     if (!name)

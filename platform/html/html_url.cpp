@@ -1,6 +1,6 @@
 // Address resolution on top of libcurl's URL parser.
-#include "platform/html_url.h"
-#include "platform/html_iconv.h"
+#include "platform/html/html_url.h"
+#include "platform/html/html_iconv.h"
 #include "platform/text/text_utf8.h"
 
 #include <algorithm>

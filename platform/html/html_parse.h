@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/com/com.h"
-#include "platform/html_anchors.h"
+#include "platform/html/html_anchors.h"
 
 #include <cstddef>
 #include <string>

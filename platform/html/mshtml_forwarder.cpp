@@ -1,6 +1,6 @@
 // The document's bind-status callback: the page's observer sees every notification, the
 // document learns the binding, the cache file and the end of the transfer.
-#include "platform/html_document.h"
+#include "platform/html/html_document.h"
 
 BindForwarder::BindForwarder(HtmlDocument* document, DWORD dlcontrol)
     : m_document(document), m_dlcontrol(dlcontrol) {}

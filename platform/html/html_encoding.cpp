@@ -1,5 +1,5 @@
 // The encodings, their names, their labels and the system converters that read them.
-#include "platform/html_encoding.h"
+#include "platform/html/html_encoding.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,7 @@
 // The HTML document engine: a document object that loads itself from a URL moniker and
 // offers its anchors, their resolved addresses and their rendered text.
+// It parses with gumbo, resolves addresses with libcurl's URL API and loads through the
+// download service (platform/net); the runtime creates it for the engine's page loader.
 #pragma once
 
 #include "platform/com/com.h"

@@ -1,6 +1,6 @@
 // Encoding detection and decoding for HTML pages.
-#include "platform/html_charset.h"
-#include "platform/html_iconv.h"
+#include "platform/html/html_charset.h"
+#include "platform/html/html_iconv.h"
 #include "platform/text/text_utf8.h"
 
 #include <array>

@@ -1,11 +1,11 @@
 // From a page's bytes to its anchors: character set, bounded parse, one walk over the tree.
-#include "platform/html_parse.h"
+#include "platform/html/html_parse.h"
 
-#include "platform/html_charset.h"
-#include "platform/html_guard.h"
-#include "platform/html_tree.h"
-#include "platform/html_url.h"
-#include "platform/mshtml.h"
+#include "platform/html/html_charset.h"
+#include "platform/html/html_guard.h"
+#include "platform/html/html_tree.h"
+#include "platform/html/html_url.h"
+#include "platform/html/mshtml.h"
 #include "platform/text/text.h"
 
 #include <cstring>

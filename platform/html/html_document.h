@@ -4,8 +4,8 @@
 
 #include "platform/com/com_object.h"
 #include "platform/com/com_ptr.h"
-#include "platform/html_parse.h"
-#include "platform/mshtml.h"
+#include "platform/html/html_parse.h"
+#include "platform/html/mshtml.h"
 
 #include <memory>
 #include <string>
