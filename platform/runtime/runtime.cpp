@@ -1,4 +1,7 @@
 // Start and end of the program's runtime, and creation of its in-process classes.
+// The one place that knows the services: CoInitialize starts the download service
+// (platform/net) and CoCreateInstance makes the HTML document (platform/html). The program
+// starts the runtime; the engine creates its documents through it.
 #include "platform/com/com.h"
 #include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
