@@ -1,15 +1,15 @@
-// The crawl engine: page loader, link walker and tone downloader, with the two URL sets and
-// the running crawl's progress window. The main dialog derives from it, so these are the
-// dialog's own members; the engine sees of the dialog only what it declares here.
+// The crawl engine: page loader, link walker and tone downloader, with the two URL sets, and
+// its reports to the running crawl's progress window through ICrawlProgress. It stands on
+// naming and the platform services, never on the toolkit. The main dialog derives from it, so
+// these are the dialog's own members; the engine sees of the dialog only what it declares here.
 #pragma once
 
 #include "crawl/CrawlOutcome.h"
+#include "crawl/CrawlProgress.h"
 #include "crawl/UrlSet.h"
 #include "platform/html/mshtml.h"
 
 #include <string>
-
-class CProgressDialog;
 
 class CCrawlEngine {
 public:
@@ -24,7 +24,7 @@ public:
 
     UrlSet m_visited;
     UrlSet m_walked;
-    CProgressDialog* m_pProgress = nullptr;
+    ICrawlProgress* m_pProgress = nullptr;
     // What the running (or the last) crawl did; the driver empties it at each start.
     CCrawlOutcome m_outcome;
 

@@ -5,7 +5,6 @@
 #include "crawl/MessagePump.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
-#include "ui/ProgressDialog.h"
 
 #include <utility>
 

@@ -10,7 +10,7 @@ namespace {
 constexpr int kNoMediumMarker = -432;
 } // namespace
 
-CDownloadCallback::CDownloadCallback(CProgressDialog* progress)
+CDownloadCallback::CDownloadCallback(ICrawlProgress* progress)
     : m_pProgress(progress), m_dwLastProgress(GetTickCount()) {
     m_szCacheFile[0] = 0;
     m_szError[0] = 0;

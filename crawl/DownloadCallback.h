@@ -3,15 +3,13 @@
 // over (done flag, result, cache file name, the binding to abort, the last progress tick).
 #pragma once
 
+#include "crawl/CrawlProgress.h"
 #include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
-#include "ui/ProgressDialog.h"
-
-#include <wx/weakref.h>
 
 class CDownloadCallback : public IBindStatusCallback {
 public:
-    explicit CDownloadCallback(CProgressDialog* progress);
+    explicit CDownloadCallback(ICrawlProgress* progress);
 
     // IUnknown
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -32,9 +30,9 @@ public:
 
     IBinding* m_pBinding = nullptr;
     ULONG m_cRef = 1;
-    // Notifications can outlive the crawl (the stop of an abandoned transfer); the weak
+    // Notifications can outlive the crawl (the stop of an abandoned transfer); the
     // reference turns reports into a window that is gone into nothing.
-    wxWeakRef<CProgressDialog> m_pProgress;
+    CProgressRef m_pProgress;
     int m_bDone = 0;
     DWORD m_dwLastProgress;
     WCHAR m_szCacheFile[260];
@@ -56,7 +54,7 @@ public:
         DLCTL_DOWNLOADONLY | DLCTL_NO_FRAMEDOWNLOAD | DLCTL_RESYNCHRONIZE | DLCTL_NO_BEHAVIORS |
         DLCTL_NO_METACHARSET | DLCTL_NO_CLIENTPULL | DLCTL_SILENT;
 
-    explicit CPageDownloadCallback(CProgressDialog* progress) : CDownloadCallback(progress) {}
+    explicit CPageDownloadCallback(ICrawlProgress* progress) : CDownloadCallback(progress) {}
 
     // IUnknown, shared by all three parts: one identity, one count.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;

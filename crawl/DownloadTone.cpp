@@ -7,7 +7,6 @@
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
-#include "ui/ProgressDialog.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // so every later tone would fail the same way.
 #include "crawl/CrawlEngine.h"
 #include "platform/net/urlmon.h"
-#include "ui/ProgressDialog.h"
 
 void CCrawlEngine::StopCrawl(std::u16string reason) {
     if (m_outcome.m_szStopReason.empty())

@@ -6,9 +6,8 @@
 #include "crawl/StoredName.h"
 #include "naming/Naming.h"
 #include "platform/files/files.h"
-#include "platform/text/text.h"
 #include "platform/net/urlmon.h"
-#include "ui/ProgressDialog.h"
+#include "platform/text/text.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,7 +4,6 @@
 #include "crawl/LinkRules.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
-#include "ui/ProgressDialog.h"
 
 bool IsAllDigits(LPCWSTR text) {
     if (!text)

@@ -30,14 +30,16 @@ std::u16string Trimmed(const wxString& fieldText) {
 
 // The crawling state for as long as the object lives: the progress window shown and
 // focused, the main dialog disabled. Leaving, by return or exception, puts the idle state
-// back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null, and the
-// keyboard focus where it was (a disabled window loses it for good otherwise).
+// back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null (the
+// dialog's and the engine's), and the keyboard focus where it was (a disabled window loses
+// it for good otherwise).
 class CCrawlSession {
 public:
-    CCrawlSession(wxDialog& dialog, CCrawlEngine& engine)
-        : m_dialog(dialog), m_engine(engine), m_pFocus(FocusIn(dialog)),
+    explicit CCrawlSession(CCrawlerDlg& dialog)
+        : m_dialog(dialog), m_pFocus(FocusIn(dialog)),
           m_pWindow(std::make_unique<CProgressDialog>(&dialog)) {
-        m_engine.m_pProgress = m_pWindow.get();
+        m_dialog.m_pProgress = m_pWindow.get();
+        m_dialog.CCrawlEngine::m_pProgress = m_pWindow.get();
         m_pWindow->Show();
         m_pWindow->SetFocus();
         m_dialog.Enable(false);
@@ -47,7 +49,8 @@ public:
         m_pWindow->FlushRepaints();
         m_pWindow->Hide();
         m_pWindow.reset();
-        m_engine.m_pProgress = nullptr;
+        m_dialog.CCrawlEngine::m_pProgress = nullptr;
+        m_dialog.m_pProgress = nullptr;
         m_dialog.Raise();
         if (m_pFocus)
             m_pFocus->SetFocus();
@@ -61,8 +64,7 @@ private:
         return focus && dialog.IsDescendant(focus) ? focus : nullptr;
     }
 
-    wxDialog& m_dialog;
-    CCrawlEngine& m_engine;
+    CCrawlerDlg& m_dialog;
     wxWeakRef<wxWindow> m_pFocus;
     std::unique_ptr<CProgressDialog> m_pWindow;
 };
@@ -108,7 +110,7 @@ void CCrawlerDlg::OnStartCrawl() {
     std::u16string failure;
     try {
         // 5-8. Progress window shown and focused, main dialog disabled.
-        CCrawlSession session(*this, *this);
+        CCrawlSession session(*this);
         // 9. Every address is fetched again in a new crawl.
         m_visited.Clear();
         m_walked.Clear();

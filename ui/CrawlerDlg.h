@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+class CProgressDialog;
 class wxButton;
 class wxStaticText;
 class wxTextCtrl;
@@ -50,6 +51,9 @@ public:
     wxTextCtrl* m_editPath = nullptr;
     wxButton* m_btnStart = nullptr;
     wxStaticText* m_staticOutcome = nullptr;
+    // The running crawl's progress window as a window; the engine's m_pProgress, which it
+    // hides here, is the same object seen through ICrawlProgress. Null between crawls.
+    CProgressDialog* m_pProgress = nullptr;
 
 protected:
     std::u16string ReadSaveFolder() const override;

@@ -1,8 +1,9 @@
 // The progress window of one crawl: page and tone status, the log of the download
 // service's notifications, the bar of the current transfer, the totals line and Cancel.
-// These operations are all that the crawl engine sees of the user interface.
+// The crawl engine sees of it only the interface it implements (crawl/CrawlProgress.h).
 #pragma once
 
+#include "crawl/CrawlProgress.h"
 #include "platform/com/com.h"
 
 #include <wx/dialog.h>
@@ -15,17 +16,18 @@ class CTextBox;
 class wxGauge;
 class wxStaticText;
 
-class CProgressDialog : public wxDialog {
+class CProgressDialog : public wxDialog, public ICrawlProgress {
 public:
     explicit CProgressDialog(wxWindow* pParent);
     ~CProgressDialog() override;
 
-    void SetPageStatus(LPCWSTR text);
-    void SetToneStatus(LPCWSTR text);
-    void AppendLog(LPCWSTR text);
-    void ClearLog();
-    void SetProgress(ULONG max, ULONG pos);
-    void UpdateTotals(bool countOne);
+    // ICrawlProgress
+    void SetPageStatus(LPCWSTR text) override;
+    void SetToneStatus(LPCWSTR text) override;
+    void AppendLog(LPCWSTR text) override;
+    void ClearLog() override;
+    void SetProgress(ULONG max, ULONG pos) override;
+    void UpdateTotals(bool countOne) override;
 
     // Hands every deferred repaint to the screen now (before the window is hidden).
     void FlushRepaints();
@@ -38,7 +40,6 @@ public:
     ULONG GetProgressMax() const;
     ULONG GetProgressPos() const;
 
-    int m_bCancel = 0;
     int m_nNewFiles = 0;
 
 private:

@@ -2,6 +2,7 @@
 #include "crawl/DownloadCallback.h"
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
+#include "ui/ProgressDialog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,49 @@
+// The engine's whole view of the window that shows a running crawl: what it reports there,
+// and the flag that stops it. It depends on the COM types alone. The engine and its
+// transfer observers call it; the progress window (ui/ProgressDialog.h) implements it, so
+// the engine needs no toolkit.
+#pragma once
+
+#include "platform/com/com.h"
+
+#include <memory>
+
+class ICrawlProgress {
+public:
+    virtual void SetPageStatus(LPCWSTR text) = 0;
+    virtual void SetToneStatus(LPCWSTR text) = 0;
+    virtual void AppendLog(LPCWSTR text) = 0;
+    virtual void ClearLog() = 0;
+    virtual void SetProgress(ULONG max, ULONG pos) = 0;
+    // Counts one more stored file when countOne; brings the totals up to date.
+    virtual void UpdateTotals(bool countOne) = 0;
+
+    // Set by Cancel, and by the engine when it ends the crawl itself; the engine's loops stop
+    // once they see it.
+    int m_bCancel = 0;
+
+protected:
+    ICrawlProgress() = default;
+    ~ICrawlProgress() { *m_pSelf = nullptr; }
+    ICrawlProgress(const ICrawlProgress&) = delete;
+    ICrawlProgress& operator=(const ICrawlProgress&) = delete;
+
+private:
+    friend class CProgressRef;
+    // This object while it lives, null once it has gone; shared with its references.
+    std::shared_ptr<ICrawlProgress*> m_pSelf = std::make_shared<ICrawlProgress*>(this);
+};
+
+// A reference that turns into null when its progress object goes. A transfer's observer
+// holds one: notifications can outlive the crawl (the stop of an abandoned transfer).
+class CProgressRef {
+public:
+    CProgressRef(ICrawlProgress* progress) : m_pTarget(progress ? progress->m_pSelf : nullptr) {}
+
+    ICrawlProgress* get() const { return m_pTarget ? *m_pTarget : nullptr; }
+    ICrawlProgress* operator->() const { return get(); }
+    explicit operator bool() const { return get() != nullptr; }
+
+private:
+    std::shared_ptr<ICrawlProgress* const> m_pTarget;
+};

@@ -1,0 +1,72 @@
+// The engine's progress interface without a window: references that see their object go,
+// and the observers' reports reaching whatever implements it.
+#include "crawl/CrawlProgress.h"
+#include "crawl/DownloadCallback.h"
+#include "platform/com/com_ptr.h"
+#include "platform/text/text.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records every call as one line.
+class RecordingProgress final : public ICrawlProgress {
+public:
+    void SetPageStatus(LPCWSTR text) override { Record(u"page ", text); }
+    void SetToneStatus(LPCWSTR text) override { Record(u"tone ", text); }
+    void AppendLog(LPCWSTR text) override { Record(u"log ", text); }
+    void ClearLog() override { calls.push_back(u"clear"); }
+    void SetProgress(ULONG max, ULONG pos) override {
+        calls.push_back(u"bar " + FromUtf8(std::to_string(max) + "/" + std::to_string(pos)));
+    }
+    void UpdateTotals(bool countOne) override {
+        calls.push_back(countOne ? u"totals +1" : u"totals");
+    }
+
+    std::vector<std::u16string> calls;
+
+private:
+    void Record(const char16_t* what, LPCWSTR text) {
+        calls.push_back(what + std::u16string(text ? text : u""));
+    }
+};
+
+TEST(ProgressRef, ReadsNullOnceItsObjectHasGoneAndForEveryCopy) {
+    auto progress = std::make_unique<RecordingProgress>();
+    CProgressRef ref(progress.get());
+    CProgressRef copy = ref;
+    EXPECT_EQ(ref.get(), progress.get());
+    EXPECT_TRUE(copy);
+
+    progress.reset();
+    EXPECT_EQ(ref.get(), nullptr);
+    EXPECT_FALSE(ref);
+    EXPECT_FALSE(copy);
+    EXPECT_FALSE(CProgressRef(nullptr));
+}
+
+TEST(ProgressRef, ANewObjectIsNotTheOneThatWent) {
+    // The allocator tends to hand the freed block out again; the old reference must not
+    // reach the new object even at the same address.
+    auto* first = new RecordingProgress;
+    CProgressRef old(first);
+    delete first;
+    auto second = std::make_unique<RecordingProgress>();
+    EXPECT_EQ(old.get(), nullptr);
+    EXPECT_EQ(CProgressRef(second.get()).get(), second.get());
+}
+
+TEST(ProgressObserver, ReportsToAnyProgressTheBarBeforeTheLine) {
+    auto progress = std::make_unique<RecordingProgress>();
+    auto observer = CComPtr<CDownloadCallback>::Attach(new CDownloadCallback(progress.get()));
+    observer->OnProgress(10, 40, BINDSTATUS_DOWNLOADINGDATA, u"x");
+    observer->OnStopBinding(S_OK, nullptr);
+    EXPECT_EQ(progress->calls, (std::vector<std::u16string>{u"bar 40/10", u"log OnProgress 5 x",
+                                                            u"log OnStopBinding"}));
+}
+
+} // namespace
