@@ -2,7 +2,7 @@
 // names, failures, aborts, shutdown and memory use.
 #include "platform/net/cache.h"
 #include "platform/net/urlmon_ref.h"
-#include "tests/platform/urlmon_recorder.h"
+#include "tests/platform/net/urlmon_recorder.h"
 #include "tests/support/TestServer.h"
 
 #include <gtest/gtest.h>
