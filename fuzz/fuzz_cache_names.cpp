@@ -1,8 +1,8 @@
 // The cache's naming from arbitrary Content-Disposition values and URLs: whatever a server
 // sends, the cache file's name is one plain component within the length limits.
 #include "platform/net/cache_names.h"
-#include "platform/text/text.h"
 #include "platform/net/urlmon_headers.h"
+#include "platform/text/text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // File system services over POSIX.
 #include "platform/files/files.h"
-#include "platform/text/text.h"
 #include "platform/files/unique_fd.h"
+#include "platform/text/text.h"
 
 #include <algorithm>
 #include <cerrno>

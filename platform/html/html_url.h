@@ -1,8 +1,8 @@
 // Resolving a link's address against the address of its document.
 #pragma once
 
-#include "platform/net/curl_ptr.h"
 #include "platform/html/html_encoding.h"
+#include "platform/net/curl_ptr.h"
 
 #include <memory>
 #include <optional>

@@ -3,10 +3,10 @@
 #include "platform/net/urlmon.h"
 
 #include "platform/com/com_object.h"
-#include "platform/text/text.h"
 #include "platform/net/urlmon_binding.h"
 #include "platform/net/urlmon_ref.h"
 #include "platform/net/urlmon_service.h"
+#include "platform/text/text.h"
 
 #include <string>
 

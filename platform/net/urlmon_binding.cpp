@@ -2,12 +2,12 @@
 // the download service's order through the GUI thread's message pump.
 #include "platform/net/urlmon_binding.h"
 
-#include "platform/pump/pump.h"
-#include "platform/text/text.h"
 #include "platform/net/urlmon_decoding.h"
 #include "platform/net/urlmon_failure.h"
 #include "platform/net/urlmon_headers.h"
 #include "platform/net/urlmon_service.h"
+#include "platform/pump/pump.h"
+#include "platform/text/text.h"
 #include "version.h"
 
 #include <algorithm>

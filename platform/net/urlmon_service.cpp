@@ -1,8 +1,8 @@
 // The download service's engine: libcurl's multi interface advanced from the message pump.
 #include "platform/net/urlmon_service.h"
 
-#include "platform/pump/pump.h"
 #include "platform/net/urlmon_binding.h"
+#include "platform/pump/pump.h"
 
 #include <utility>
 #include <vector>

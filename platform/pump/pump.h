@@ -28,8 +28,8 @@ void DiscardPostedMessages();
 
 // A service that advances its work from the pump and can wait for its own activity.
 struct PumpSource {
-    std::function<void()> advance;             // non-blocking; may post notifications
-    std::function<bool(int timeoutMs)> wait;   // waits for activity; false when idle
+    std::function<void()> advance;           // non-blocking; may post notifications
+    std::function<bool(int timeoutMs)> wait; // waits for activity; false when idle
 };
 void RegisterPumpSource(PumpSource source);
 void UnregisterPumpSources();

@@ -11,7 +11,9 @@ int g_nInitCount = 0;
 HRESULT g_hrForcedFailure = S_OK;
 } // namespace
 
-void SetCoInitializeFailureForTesting(HRESULT hr) { g_hrForcedFailure = hr; }
+void SetCoInitializeFailureForTesting(HRESULT hr) {
+    g_hrForcedFailure = hr;
+}
 
 HRESULT CoInitialize(void*) {
     if (FAILED(g_hrForcedFailure))

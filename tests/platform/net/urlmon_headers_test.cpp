@@ -1,8 +1,8 @@
 // Reading what a server says: what in its naming headers counts as a file name and what is
 // ignored, and how its status line names a failure.
-#include "platform/text/text.h"
 #include "platform/net/urlmon_failure.h"
 #include "platform/net/urlmon_headers.h"
+#include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 

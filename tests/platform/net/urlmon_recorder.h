@@ -3,8 +3,8 @@
 #pragma once
 
 #include "platform/com/com_object.h"
-#include "platform/text/text.h"
 #include "platform/net/urlmon.h"
+#include "platform/text/text.h"
 #include "tests/support/PumpUntil.h"
 
 #include <functional>
