@@ -202,7 +202,7 @@ struct CAccessibleText::CState {
     }
 
     AtkObject* Create();
-    void Announce();
+    bool Announce(bool bGrewAtEnd);
 
     GtkWidget* widget;
     const IShownText& shown;
@@ -409,26 +409,30 @@ AtkObject* CAccessibleText::CState::Create() {
 // A text that grows at its end is told by what it gained, as the log grows; any other change
 // as all of the old text going and all of the new one coming, as a native text control tells
 // a new text, so that readers hear whole lines rather than the odd piece of a word. Only what
-// a growing text gained is converted: the log grows by a line or two a frame.
-void CAccessibleText::CState::Announce() {
+// a growing text gained is converted and kept: the log grows by a line or two a frame. Returns
+// whether the text was told as grown, which leaves every offset before its old end as it was.
+bool CAccessibleText::CState::Announce(bool bGrewAtEnd) {
     const std::u16string_view now = shown.ShownText();
-    if (now == units)
-        return;
+    if (now.size() == units.size() && (bGrewAtEnd || now == units))
+        return true;
     // An old end that the new text could join to (CR to an LF, half of a pair to the other
     // half) changes the last character told: that counts as a new text.
     const bool joinable =
         !units.empty() && (units.back() == u'\r' || utf16::IsHighSurrogate(units.back()));
-    if (now.size() > units.size() && now.substr(0, units.size()) == units && !joinable) {
-        const std::string gained = ToAtkText(now.substr(units.size()));
+    const bool grew =
+        now.size() > units.size() && (bGrewAtEnd || now.substr(0, units.size()) == units);
+    if (grew && !joinable) {
+        const std::u16string_view gainedUnits = now.substr(units.size());
+        const std::string gained = ToAtkText(gainedUnits);
         const int position = length;
         const int gainedLength = ::Length(gained);
-        units = now;
+        units += gainedUnits;
         text += gained;
         length += gainedLength;
         attrs.clear();
         g_signal_emit_by_name(accessible.get(), "text-insert", position, gainedLength,
                               gained.c_str());
-        return;
+        return true;
     }
     const std::string before = std::move(text);
     const int lengthBefore = length;
@@ -437,6 +441,7 @@ void CAccessibleText::CState::Announce() {
         g_signal_emit_by_name(accessible.get(), "text-remove", 0, lengthBefore, before.c_str());
     if (!text.empty())
         g_signal_emit_by_name(accessible.get(), "text-insert", 0, length, text.c_str());
+    return false;
 }
 
 CAccessibleText::CAccessibleText(wxWindow* pWindow, const IShownText& shown)
@@ -465,8 +470,19 @@ void CAccessibleText::TextShown() {
         m_pState->stale = true; // nobody asked yet: nobody is told
         return;
     }
-    m_pState->Announce();
+    m_pState->Announce(false);
     SelectionShown();
+}
+
+void CAccessibleText::TextAppended() {
+    if (!m_pState->accessible) {
+        m_pState->stale = true;
+        return;
+    }
+    // Offsets before the old end stand, so an unmoved selection needs no telling; finding
+    // its offsets would walk the whole text on every step of a growing log.
+    if (!m_pState->Announce(true))
+        SelectionShown();
 }
 
 void CAccessibleText::SelectionShown() {

@@ -34,6 +34,8 @@ public:
     // Tell what changed since the last call: call them where the window draws the change, so
     // that a change that is never drawn is never told either.
     void TextShown();
+    // The same for a text that only grew at its end: told without comparing it whole.
+    void TextAppended();
     void SelectionShown();
 
     struct CState;
