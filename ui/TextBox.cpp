@@ -58,7 +58,7 @@ CTextBox::CTextBox(wxWindow* pParent, wxWindowID id, const wxPoint& pos, const w
 
 void CTextBox::SetText(std::u16string_view text) {
     // Lines that stay the same at the start of a box shown from its start are not drawn
-    // again: a log that grows at its end costs only its new lines.
+    // again: a text that grows at its end costs only its new lines.
     const bool bShownFromStart = m_nFirstLine == 0 && m_nScrollX == 0 && m_nAnchor == m_nCaret;
     const size_t same =
         std::mismatch(m_szText.begin(), m_szText.end(), text.begin(), text.end()).first -
@@ -69,18 +69,55 @@ void CTextBox::SetText(std::u16string_view text) {
 
     m_szText = text;
     m_lineStarts.assign(1, 0);
-    for (size_t i = 0; i < m_szText.size(); ++i) {
-        if (m_szText[i] == u'\n')
-            m_lineStarts.push_back(i + 1);
-    }
+    FindLineStarts(0);
+    m_nMeasuredLines = m_nWidestMeasured = 0;
     m_nAnchor = m_nCaret = 0;
     m_nFirstLine = m_nScrollX = 0;
 
+    RefreshFromLine(firstChanged);
+    m_accessible.TextShown();
+}
+
+void CTextBox::AppendText(std::u16string_view text) {
+    if (text.empty())
+        return;
+    const bool bFollowing = m_nFirstLine >= GetLineCount() - GetVisibleLines();
+    const int lastLine = GetLineCount() - 1; // the new text may continue it
+    const size_t oldSize = m_szText.size();
+    m_szText += text;
+    FindLineStarts(oldSize);
+
+    // A selection that ended at a CR or at the first half of a pair would now cut what the
+    // new text completes: it moves back to the start of it, as SetSelection moves it.
+    if (oldSize > 0 && IsSecondHalf(m_szText, oldSize)) {
+        if (m_nAnchor == oldSize)
+            --m_nAnchor;
+        if (m_nCaret == oldSize)
+            --m_nCaret;
+    }
+
+    const int firstLine = m_nFirstLine;
+    if (bFollowing)
+        ScrollTo(GetLineCount() - GetVisibleLines(), m_nScrollX); // redraws it all if it moved
+    if (m_nFirstLine == firstLine)
+        RefreshFromLine(lastLine);
+    m_accessible.TextAppended();
+}
+
+// Records where the lines that begin past `from` start.
+void CTextBox::FindLineStarts(size_t from) {
+    for (size_t i = from; i < m_szText.size(); ++i) {
+        if (m_szText[i] == u'\n')
+            m_lineStarts.push_back(i + 1);
+    }
+}
+
+// Redraws the box from a line down, or all of it when the line lies above the view.
+void CTextBox::RefreshFromLine(int line) {
     const wxSize client = GetClientSize();
-    const int top = firstChanged == 0 ? 0 : kMargin + firstChanged * m_nLineHeight;
+    const int top = line <= m_nFirstLine ? 0 : kMargin + (line - m_nFirstLine) * m_nLineHeight;
     if (top < client.y)
         RefreshRect(wxRect(0, top, client.x, client.y - top));
-    m_accessible.TextShown();
 }
 
 void CTextBox::SetSelection(size_t anchor, size_t caret) {
@@ -166,13 +203,16 @@ size_t CTextBox::OffsetAt(const wxPoint& point) const {
     return m_lineStarts[line] + Utf16Units(shown, characters);
 }
 
-int CTextBox::WidestLine() const {
-    wxClientDC dc(const_cast<CTextBox*>(this));
+// Each line is measured once: a growing log would otherwise be measured whole on every
+// step to the right.
+int CTextBox::WidestLine() {
+    wxClientDC dc(this);
     dc.SetFont(GetFont());
-    int widest = 0;
-    for (int line = 0; line < GetLineCount(); ++line)
-        widest = std::max(widest, dc.GetTextExtent(ToWx(Line(line))).x);
-    return widest;
+    const int lastLine = GetLineCount() - 1;
+    for (; m_nMeasuredLines < lastLine; ++m_nMeasuredLines)
+        m_nWidestMeasured =
+            std::max(m_nWidestMeasured, dc.GetTextExtent(ToWx(Line(m_nMeasuredLines))).x);
+    return std::max(m_nWidestMeasured, dc.GetTextExtent(ToWx(Line(lastLine))).x);
 }
 
 void CTextBox::ScrollTo(int firstLine, int scrollX) {

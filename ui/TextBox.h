@@ -28,6 +28,9 @@ public:
     // Shows the text from its first line and column, with nothing selected. Lines end at
     // CR LF or LF.
     void SetText(std::u16string_view text);
+    // Adds text at the end and keeps the selection and the view, as a terminal does: a view
+    // that showed the last line moves on to show the new last line, any other stays put.
+    void AppendText(std::u16string_view text);
     const std::u16string& GetText() const { return m_szText; }
 
     // A selection between two offsets into the text (UTF-16 units, either order).
@@ -54,8 +57,10 @@ private:
 
     std::u16string_view Line(int line) const;
     int LineOf(size_t offset) const;
+    void FindLineStarts(size_t from);
+    void RefreshFromLine(int line);
     void ScrollTo(int firstLine, int scrollX);
-    int WidestLine() const;
+    int WidestLine();
     void DrawLine(wxGraphicsContext& gc, int line, int y, size_t selStart, size_t selEnd);
 
     std::u16string_view ShownText() const override { return m_szText; }
@@ -75,6 +80,10 @@ private:
     int m_nFirstLine = 0;
     int m_nScrollX = 0;
     int m_nLineHeight = 1;
+    // The widest of the lines measured so far: every line but the last, which alone can
+    // still grow.
+    int m_nMeasuredLines = 0;
+    int m_nWidestMeasured = 0;
     CAccessibleText m_accessible{this, *this};
     CPopupMenu m_menu{this};
 };

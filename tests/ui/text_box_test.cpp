@@ -190,6 +190,43 @@ TEST_F(TextBoxTest, ContextMenuLeavesTheCallerRunning) {
     EXPECT_EQ(data.GetText(), "first");
 }
 
+// Lines added while the user works in the box, as a crawl adds them to its log: what was
+// selected stays selected and copies as it was.
+TEST_F(TextBoxTest, AppendedLinesKeepTheSelection) {
+    m_box->SetText(u"OnStartBinding\r\nOnProgress 1 host");
+    Mouse(wxEVT_LEFT_DOWN, At(0, 0));
+    Mouse(wxEVT_MOTION, At(1, 1000));
+    Mouse(wxEVT_LEFT_UP, At(1, 1000));
+    m_box->AppendText(u"\r\nOnProgress 2 host");
+    m_box->AppendText(u"\r\nOnProgress 3 host");
+    EXPECT_EQ(m_box->GetSelectedText(), u"OnStartBinding\r\nOnProgress 1 host");
+    EXPECT_TRUE(Press('C', true));
+    wxClipboardLocker lock;
+    wxTextDataObject data;
+    ASSERT_TRUE(!!lock && wxTheClipboard->GetData(data));
+    EXPECT_EQ(data.GetText(), "OnStartBinding\nOnProgress 1 host");
+}
+
+// As a terminal: a view that shows the last line follows new lines, a view scrolled up stays.
+TEST_F(TextBoxTest, AppendedLinesAreFollowedOnlyFromTheEnd) {
+    const int visible = m_box->GetVisibleLines();
+    int lines = 0;
+    auto append = [this, &lines] { m_box->AppendText((lines++ == 0 ? u"line" : u"\r\nline")); };
+    for (int i = 0; i < visible + 3; ++i)
+        append();
+    EXPECT_EQ(m_box->GetFirstLine(), lines - visible) << "filling up, the view follows";
+
+    Press(WXK_UP);
+    const int scrolledTo = m_box->GetFirstLine();
+    append();
+    append();
+    EXPECT_EQ(m_box->GetFirstLine(), scrolledTo) << "scrolled up, the view stays";
+
+    Press(WXK_END, true);
+    append();
+    EXPECT_EQ(m_box->GetFirstLine(), lines - visible) << "back at the end, it follows again";
+}
+
 TEST_F(TextBoxTest, LeavesOtherKeysToTheWindow) {
     m_box->SetText(u"text");
     EXPECT_FALSE(Press(WXK_TAB)) << "Tab moves the focus on";
@@ -337,5 +374,15 @@ TEST_F(TextBoxTest, AssistiveTechnologiesReadItAsAReadOnlyText) {
     EXPECT_EQ(events[1].kind, "insert");
     EXPECT_EQ(events[1].position, 0);
     EXPECT_EQ(events[1].text, "OnStopBinding");
+    events.clear();
+    m_box->SelectAll();
+    m_box->AppendText(u"\r\nOnProgress(3)");
+    ASSERT_EQ(events.size(), 1u) << "an appended text is told by what it gained";
+    EXPECT_EQ(events[0].kind, "insert");
+    EXPECT_EQ(events[0].position, 13);
+    EXPECT_EQ(events[0].text, "\nOnProgress(3)");
+    EXPECT_EQ(Taken(atk_text_get_text(text, 0, -1)), "OnStopBinding\nOnProgress(3)");
+    EXPECT_EQ(Taken(atk_text_get_selection(text, 0, &start, &end)), "OnStopBinding")
+        << "the selection stays as it was";
     g_signal_handlers_disconnect_by_data(box, &events);
 }
