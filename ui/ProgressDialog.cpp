@@ -133,9 +133,8 @@ void CProgressDialog::SetBoxText(std::u16string& held, CBox& box, LPCWSTR text) 
 }
 
 void CProgressDialog::AppendLog(LPCWSTR text) {
-    // The box shows the beginning of the log, so past a generous size more lines change
-    // nothing on screen; keeping them would only let a long run of pages without a tone (the
-    // log is emptied after each tone) grow memory and repaint costs without end.
+    // The log is emptied after each tone, but a long run of pages without a tone would let it
+    // grow without end: past a generous size, further lines are not kept.
     if (m_szLog.size() >= kMaxLogUnits)
         return UpdateTotals(false);
     if (!m_szLog.empty())
@@ -235,7 +234,7 @@ void CProgressDialog::Repaint() {
     m_dwLastPaint = GetTickCount();
 }
 
-// Gives a box's state to its control, which shows it from the beginning.
+// Gives a box's state to its control.
 void CProgressDialog::HandOver(CBox& box) {
     if (&box == &m_barBox) {
         ShowOnBar(m_progressBar, m_nProgressMax, m_nProgressPos);
@@ -243,17 +242,14 @@ void CProgressDialog::HandOver(CBox& box) {
     }
     CTextBox* control = static_cast<CTextBox*>(box.pControl);
     if (&box == &m_logBox) {
-        // The control gets the lines it can show; the log only grows at its end, so an
-        // unchanged length means unchanged text.
-        size_t length = m_szLog.size();
-        if (length > kShownLogUnits) {
-            size_t lineEnd = m_szLog.rfind(u"\r\n", kShownLogUnits);
-            length = lineEnd == std::u16string::npos ? kShownLogUnits : lineEnd;
-        }
-        if (length == m_nLogHandedOver)
-            return;
-        m_nLogHandedOver = length;
-        control->SetText(std::u16string_view(m_szLog).substr(0, length));
+        // The log only grows at its end until it is emptied: the control gets just the new
+        // lines, which leaves the user's selection and scroll position alone. An emptied log
+        // starts the control afresh.
+        if (m_nLogHandedOver == std::u16string::npos)
+            control->SetText(m_szLog);
+        else
+            control->AppendText(std::u16string_view(m_szLog).substr(m_nLogHandedOver));
+        m_nLogHandedOver = m_szLog.size();
         return;
     }
     const std::u16string& text = &box == &m_pageBox ? m_szPageStatus : m_szToneStatus;

@@ -51,8 +51,7 @@ private:
         bool bChanged = false;
     };
     static constexpr uint32_t kFrameMs = 16;
-    // The log box shows its beginning: the lines it can show, and a bound on what is kept.
-    static constexpr size_t kShownLogUnits = 16 * 1024;
+    // A bound on the log that is kept (and shown).
     static constexpr size_t kMaxLogUnits = 1024 * 1024;
 
     void CreateControls();
