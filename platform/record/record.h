@@ -1,0 +1,61 @@
+// The harvest record's store: one SQLite database, shared by every copy of the program, that
+// remembers for each folder and tone address the server's validators and the file in the
+// folder that holds that content. It only ever spares a body: callers treat any problem it
+// reports as "download as if nothing were recorded".
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace record {
+
+// The file that holds a tone's content, as it was when it was recorded.
+struct StoredFile {
+    std::string name; // a plain name inside the folder
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    uint64_t inode = 0;
+};
+
+struct Entry {
+    std::string folder;
+    std::string url;          // as the walk asked for it
+    std::string etag;         // empty when the server sent none
+    std::string lastModified; // empty when the server sent none
+    StoredFile file;
+};
+
+class Database {
+public:
+    // Opens the database at path, creating it and its folder when missing. A file that is
+    // damaged is renamed to "<path>.damaged-<time>" (never deleted) and a new one started;
+    // *problem then says so, and the database is still returned. Null, with *problem saying
+    // why in a user's words, when no usable database can be had.
+    static std::unique_ptr<Database> Open(const std::string& path, std::string* problem);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // The entry of url in folder; nothing when there is none or it cannot be read (then
+    // *problem says why).
+    std::optional<Entry> Find(const std::string& folder, const std::string& url,
+                              std::string* problem);
+    // Writes the entries in one transaction, replacing what was recorded for the same folder
+    // and address. False, with *problem, when they could not be written.
+    bool Write(const std::vector<Entry>& entries, std::string* problem);
+
+private:
+    explicit Database(sqlite3* db) : m_db(db) {}
+    sqlite3* m_db;
+};
+
+// $XDG_STATE_HOME/Patchmere Crawler/harvest.sqlite, ~/.local/state/... when that is unset or
+// not absolute.
+std::string DefaultPath();
+
+} // namespace record
