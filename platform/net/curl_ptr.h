@@ -14,3 +14,8 @@ struct CurlStringDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+
+struct CurlSlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;

@@ -17,6 +17,8 @@ inline constexpr IID IID_IBindCtx = {
     0x0000000E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr IID IID_IMoniker = {
     0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IHttpNegotiate = {
+    0x79EAC9D2, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
 // The program's own query on a binding: what the server answered.
 inline constexpr IID IID_IBindingHttpInfo = {
     0x6A1E3C10, 0x5B2D, 0x4F0E, {0x9A, 0x71, 0x2C, 0x44, 0x8E, 0x13, 0x07, 0x5D}};
@@ -94,6 +96,22 @@ struct IBindingHttpInfo : IUnknown {
     virtual std::u16string GetFinalUrl() = 0;
     // The Content-Type header as sent (may carry a charset parameter); empty when none.
     virtual std::u16string GetContentType() = 0;
+    // The final response's status code; 0 until it is known. A 304 answers a conditional
+    // request: the transfer succeeds without a body or a cache file.
+    virtual long GetResponseStatus() = 0;
+    // The final response's validators as sent; empty when it sent none.
+    virtual std::u16string GetETag() = 0;
+    virtual std::u16string GetLastModified() = 0;
+};
+
+// Offered by a bind-status callback that adds request headers. The service asks it once,
+// inside BindToStorage, before the request is made.
+struct IHttpNegotiate : IUnknown {
+    // *pszAdditionalHeaders: null, or "Name: value\r\n" lines in an automation string, which
+    // the service frees with SysFreeString. A request that carries If-None-Match or
+    // If-Modified-Since is conditional: only then is a 304 a success.
+    virtual HRESULT BeginningTransaction(LPCWSTR szURL, LPCWSTR szHeaders, DWORD dwReserved,
+                                         LPWSTR* pszAdditionalHeaders) = 0;
 };
 
 struct IBindStatusCallback : IUnknown {

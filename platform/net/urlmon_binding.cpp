@@ -21,6 +21,7 @@ namespace urlmon {
 namespace {
 
 constexpr long kMaxRedirects = 10;
+constexpr long kNotModified = 304;
 // libcurl's own limits stay above the engine's stall watchdog for tones (20 s without progress
 // and 10 s of grace, then it aborts and tries again): a shorter limit would end a stalled tone
 // first and cost it its retries. They still end a transfer nothing watches, such as a page's,
@@ -124,6 +125,50 @@ std::u16string Binding::GetContentType() {
     return m_contentType;
 }
 
+long Binding::GetResponseStatus() {
+    return m_nStatus;
+}
+
+std::u16string Binding::GetETag() {
+    return FromUtf8(m_response.etag);
+}
+
+std::u16string Binding::GetLastModified() {
+    return FromUtf8(m_response.lastModified);
+}
+
+void Binding::AddRequestHeaders() {
+    void* negotiate = nullptr;
+    if (!m_pCallback || FAILED(m_pCallback->QueryInterface(IID_IHttpNegotiate, &negotiate)) ||
+        !negotiate)
+        return;
+    auto pNegotiate = Ref<IHttpNegotiate>::Adopt(static_cast<IHttpNegotiate*>(negotiate));
+    LPWSTR extra = nullptr;
+    if (FAILED(pNegotiate->BeginningTransaction(m_url.c_str(), nullptr, 0, &extra)) || !extra)
+        return;
+    const std::string headers = ToUtf8(extra);
+    SysFreeString(extra);
+    // One header per line; a line break inside a value cannot reach the request.
+    for (size_t start = 0; start < headers.size();) {
+        size_t end = headers.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = headers.size();
+        const std::string line = headers.substr(start, end - start);
+        start = end + 1;
+        if (line.find(':') == std::string::npos || line.find('\0') != std::string::npos)
+            continue;
+        curl_slist* list = curl_slist_append(m_pHeaders.get(), line.c_str());
+        if (!list)
+            continue;
+        if (!m_pHeaders)
+            m_pHeaders.reset(list); // later lines are appended to this same head
+        if (HeaderValue(line, "if-none-match") || HeaderValue(line, "if-modified-since"))
+            m_bConditional = true;
+    }
+    if (m_pHeaders)
+        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_pHeaders.get());
+}
+
 void Binding::Start(UrlService& service) {
     if (m_state != State::Created) // aborted from inside OnStartBinding
         return;
@@ -176,6 +221,7 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &Binding::PrereqCallback);
     curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
+    AddRequestHeaders();
     // The bind flags that ask for the newest version need nothing more: the cache never
     // answers a bind, every bind asks the server.
     if (!service.Add(m_easy, this)) {
@@ -244,6 +290,11 @@ bool Binding::OnHeaderLine(std::string_view line) {
     } else if (auto value = HeaderValue(line, "location"); value && !m_response.hasLocation) {
         m_response.hasLocation = true;
         m_response.location = *value;
+    } else if (auto value = HeaderValue(line, "etag"); value && m_response.etag.empty()) {
+        m_response.etag = *value;
+    } else if (auto value = HeaderValue(line, "last-modified");
+               value && m_response.lastModified.empty()) {
+        m_response.lastModified = *value;
     }
     return true;
 }
@@ -257,6 +308,17 @@ bool Binding::OnHeadersComplete() {
         m_finalUrl = FromUtf8(effectiveUrl);
     if (status < 200) // an interim response; the real one follows
         return true;
+    m_nStatus = status;
+    if (status == kNotModified) {
+        // The copy the request named is current: nothing is fetched. Unasked, it is no
+        // answer at all.
+        if (!m_bConditional) {
+            m_nHttpError = status;
+            return false;
+        }
+        m_bNotModified = true;
+        return true;
+    }
     if (status >= 400) {
         // An error page is not the resource: stop before any of it reaches the cache.
         m_nHttpError = status;
@@ -312,6 +374,8 @@ bool Binding::BeginBody() {
 }
 
 bool Binding::OnBody(const char* data, size_t size) {
+    if (m_bNotModified)
+        return true; // a 304 has no body; whatever comes is not the resource
     if (!m_bBodyBegun && !BeginBody())
         return false;
     if (!m_decoder)
@@ -388,6 +452,11 @@ void Binding::OnTransferDone(CURLcode code) {
     long osError = 0; // read before the handle goes
     curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
     HRESULT hr = ResultOf(code);
+    if (SUCCEEDED(hr) && m_bNotModified) {
+        StopTransfer();
+        Finish(S_OK);
+        return;
+    }
     // A body-less answer (or one whose headers ended oddly) still makes its cache file.
     if (SUCCEEDED(hr) && !BeginBody())
         hr = ResultOf(code);

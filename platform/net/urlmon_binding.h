@@ -35,6 +35,9 @@ public:
     // IBindingHttpInfo
     std::u16string GetFinalUrl() override;
     std::u16string GetContentType() override;
+    long GetResponseStatus() override;
+    std::u16string GetETag() override;
+    std::u16string GetLastModified() override;
 
     // Starts the transfer; a URL that cannot be fetched ends with a posted OnStopBinding.
     void Start(UrlService& service);
@@ -56,6 +59,9 @@ private:
     static size_t HeaderCallback(char* data, size_t size, size_t count, void* self);
     static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
     static int PrereqCallback(void* self, char*, char*, int, int);
+
+    // The request headers the callback adds (IHttpNegotiate), onto the transfer.
+    void AddRequestHeaders();
 
     // libcurl callbacks; false stops the transfer.
     bool OnHeaderLine(std::string_view line);
@@ -99,8 +105,10 @@ private:
     std::u16string m_finalUrl;
     std::u16string m_contentType;
 
-    CurlUrl m_pUrl;         // the address asked for; outlives m_easy
-    CURL* m_easy = nullptr; // owned while the transfer runs
+    CurlUrl m_pUrl;              // the address asked for; outlives m_easy
+    CurlSlist m_pHeaders;        // the callback's request headers; outlive m_easy
+    CURL* m_easy = nullptr;      // owned while the transfer runs
+    bool m_bConditional = false; // the request carries validators: a 304 is an answer
     bool m_bRequestSent = false;
 
     // The response being received (each redirect starts a new one).
@@ -111,8 +119,12 @@ private:
         bool hasLocation = false;
         std::string location;
         std::string statusPhrase;
+        std::string etag;
+        std::string lastModified;
     } m_response;
-    long m_nHttpError = 0; // a status of 400 or more ends the transfer
+    long m_nStatus = 0;          // of the final response
+    bool m_bNotModified = false; // a 304 to a conditional request: no body, no cache file
+    long m_nHttpError = 0;       // a status of 400 or more ends the transfer
     HRESULT m_hrLocalFailure = S_OK;
     const char16_t* m_szLocalFailure = nullptr; // the reason, when not the cache's
     int m_nCacheError = 0;                      // errno of the failed cache file
