@@ -6,6 +6,7 @@
 
 #include "crawl/CrawlOutcome.h"
 #include "crawl/CrawlProgress.h"
+#include "crawl/HarvestRecord.h"
 #include "crawl/UrlSet.h"
 #include "platform/html/mshtml.h"
 
@@ -18,6 +19,8 @@ public:
     CCrawlEngine(const CCrawlEngine&) = delete;
     CCrawlEngine& operator=(const CCrawlEngine&) = delete;
 
+    // One crawl from its start page; the harvest record is committed when it ends.
+    void Crawl(LPCWSTR startUrl);
     void CrawlPage(LPCWSTR url);
     void WalkLinks(LPCWSTR url, IHTMLDocument2* document);
     void DownloadTone(LPCWSTR url, int retriesLeft);
@@ -35,9 +38,15 @@ protected:
 private:
     // One download attempt of a tone; true when a stall asks for another attempt.
     bool AttemptTone(LPCWSTR url, int retriesLeft);
-    void StoreTone(LPCWSTR url, LPCWSTR cacheFile);
+    void StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators);
+    // The server said the copy the record vouches for is current: it counts as there.
+    void ToneUnchanged(LPCWSTR url);
+    // Tells once, in the log and the outcome, why the harvest record could not be used.
+    void NoteRecordProblem();
     // A transfer that failed because the download cache cannot be written ends the crawl.
     void CheckCacheFailure(HRESULT hr, LPCWSTR reason);
     // Ends the crawl as Cancel ends it, keeping why for the user.
     void StopCrawl(std::u16string reason);
+
+    CHarvestRecord m_record;
 };

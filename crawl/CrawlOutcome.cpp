@@ -50,5 +50,7 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
         line +=
             u", " + Counted(outcome.m_nCutPages, u"page", u"pages", u" too large to read whole");
     line += u", in " + Elapsed(elapsedSeconds);
+    if (!outcome.m_szRecordProblem.empty())
+        line += u"; the harvest record could not be used: " + outcome.m_szRecordProblem;
     return line;
 }

@@ -19,6 +19,8 @@ struct CCrawlOutcome {
     // A failure of the folder or the download cache that ended the crawl early: every later
     // tone would have failed the same way. Empty while the crawl may go on.
     std::u16string m_szStopReason;
+    // Why the harvest record could not be used (every tone was downloaded); empty when it was.
+    std::u16string m_szRecordProblem;
 
     // A tone that failed stays failed until a later link to the same address succeeds.
     void ToneFailed(LPCWSTR url) { m_failedTones.insert(url); }

@@ -33,6 +33,13 @@ std::u16string StartPageError(HRESULT hr, LPCWSTR reason) {
 
 } // namespace
 
+void CCrawlEngine::Crawl(LPCWSTR startUrl) {
+    m_record.BeginCrawl();
+    CrawlPage(startUrl);
+    m_record.Flush();
+    NoteRecordProblem();
+}
+
 void CCrawlEngine::CrawlPage(LPCWSTR url) {
     if (m_visited.Contains(url))
         return;

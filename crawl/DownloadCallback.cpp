@@ -32,6 +32,11 @@ HRESULT CDownloadCallback::QueryInterface(REFIID riid, void** ppv) {
         AddRef();
         return S_OK;
     }
+    if (riid == IID_IHttpNegotiate) {
+        *ppv = static_cast<IHttpNegotiate*>(this);
+        AddRef();
+        return S_OK;
+    }
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
@@ -117,6 +122,15 @@ HRESULT CDownloadCallback::OnDataAvailable(DWORD grfBSCF, DWORD, FORMATETC*, STG
 
 HRESULT CDownloadCallback::OnObjectAvailable(REFIID, IUnknown*) {
     Log(u"OnObjectAvailable");
+    return S_OK;
+}
+
+HRESULT CDownloadCallback::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                LPWSTR* pszAdditionalHeaders) {
+    if (!pszAdditionalHeaders)
+        return E_POINTER;
+    *pszAdditionalHeaders =
+        m_szRequestHeaders.empty() ? nullptr : SysAllocString(m_szRequestHeaders.c_str());
     return S_OK;
 }
 

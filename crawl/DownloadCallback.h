@@ -7,7 +7,7 @@
 #include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
 
-class CDownloadCallback : public IBindStatusCallback {
+class CDownloadCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
     explicit CDownloadCallback(ICrawlProgress* progress);
 
@@ -28,6 +28,10 @@ public:
                             STGMEDIUM* pstgmed) override;
     HRESULT OnObjectAvailable(REFIID riid, IUnknown* punk) override;
 
+    // IHttpNegotiate: adds m_szRequestHeaders to the request.
+    HRESULT BeginningTransaction(LPCWSTR szURL, LPCWSTR szHeaders, DWORD dwReserved,
+                                 LPWSTR* pszAdditionalHeaders) override;
+
     IBinding* m_pBinding = nullptr;
     ULONG m_cRef = 1;
     // Notifications can outlive the crawl (the stop of an abandoned transfer); the
@@ -39,6 +43,8 @@ public:
     HRESULT m_hrResult = E_UNEXPECTED;
     // The service's reason for a failed transfer, in words; empty until it stops.
     WCHAR m_szError[260];
+    // "Name: value\r\n" lines the request carries besides the service's own; empty for none.
+    std::u16string m_szRequestHeaders;
 
 protected:
     virtual ~CDownloadCallback();

@@ -3,6 +3,7 @@
 #include "crawl/CrawlEngine.h"
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
+#include "crawl/SaveFolder.h"
 #include "naming/Naming.h"
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
@@ -12,6 +13,7 @@ namespace {
 
 constexpr DWORD kStallMs = 20000;
 constexpr DWORD kGraceMs = 10000;
+constexpr long kNotModified = 304;
 constexpr LPCWSTR kRetryMessage =
     u"This download seems to be stuck, I'm about to give up and retry this download!";
 constexpr LPCWSTR kSkipMessage =
@@ -43,6 +45,16 @@ void AbortBinding(CDownloadCallback* pObserver) {
         pObserver->m_pBinding->Abort();
 }
 
+// What the server answered: its status and the validators of what it sent.
+long ReadAnswer(IBinding* binding, CValidators* validators) {
+    CComPtr<IBindingHttpInfo> pHttp;
+    if (!binding || FAILED(binding->QueryInterface(IID_IBindingHttpInfo, pHttp.ppv())) || !pHttp)
+        return 0;
+    validators->m_szETag = pHttp->GetETag();
+    validators->m_szLastModified = pHttp->GetLastModified();
+    return pHttp->GetResponseStatus();
+}
+
 } // namespace
 
 void CCrawlEngine::DownloadTone(LPCWSTR url, int retriesLeft) {
@@ -69,6 +81,11 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
     auto pObserver = CComPtr<CDownloadCallback>::Attach(new CDownloadCallback(m_pProgress));
     CComPtr<IBindCtx> pBindCtx;
     CComPtr<IUnknown> pStorage;
+
+    // A tone the record vouches for is asked for only if it changed.
+    pObserver->m_szRequestHeaders =
+        m_record.ConditionalHeaders(SaveFolderFromField(ReadSaveFolder()), url);
+    NoteRecordProblem();
 
     if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)) ||
         FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx))) {
@@ -105,6 +122,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
             m_pProgress->AppendLog(retriesLeft != 0 ? kRetryMessage : kSkipMessage);
         }
         m_pProgress->UpdateTotals(false);
+        m_record.FlushIfDue();
         PumpOneMessage();
     }
 
@@ -123,6 +141,11 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
         CheckCacheFailure(pObserver->m_hrResult, pObserver->m_szError);
         return false;
     }
-    StoreTone(url, pObserver->m_szCacheFile);
+    CValidators validators;
+    if (ReadAnswer(pObserver->m_pBinding, &validators) == kNotModified)
+        ToneUnchanged(url);
+    else
+        StoreTone(url, pObserver->m_szCacheFile, validators);
+    NoteRecordProblem();
     return false;
 }

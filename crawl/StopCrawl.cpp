@@ -1,5 +1,6 @@
 // Failures that end a crawl early: the folder or the download cache can take no more files,
-// so every later tone would fail the same way.
+// so every later tone would fail the same way. And the one that only costs time: a harvest
+// record that cannot be used.
 #include "crawl/CrawlEngine.h"
 #include "platform/net/urlmon.h"
 
@@ -8,6 +9,16 @@ void CCrawlEngine::StopCrawl(std::u16string reason) {
         m_outcome.m_szStopReason = std::move(reason);
     // Every wait and walk already ends on the cancel flag; the reason tells the two apart.
     m_pProgress->m_bCancel = 1;
+}
+
+void CCrawlEngine::NoteRecordProblem() {
+    std::u16string why = m_record.TakeProblem();
+    if (why.empty() || !m_outcome.m_szRecordProblem.empty())
+        return;
+    m_outcome.m_szRecordProblem = why;
+    const std::u16string line =
+        u"The harvest record could not be used: " + why + u". Tones are downloaded whole.";
+    m_pProgress->AppendLog(line.c_str());
 }
 
 void CCrawlEngine::CheckCacheFailure(HRESULT hr, LPCWSTR reason) {

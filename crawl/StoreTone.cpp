@@ -46,9 +46,10 @@ bool MakeCandidate(LPCWSTR destination, int n, WCHAR (&szCandidate)[MAX_PATH]) {
 // name holding the same bytes ends the search, a name holding other bytes moves it on. The
 // store itself finds out whether a name is free (it never replaces a file), so a free name
 // costs no separate look.
-Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error) {
+// *chosen is the name that holds the tone's bytes afterwards.
+Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error,
+                          WCHAR (&szCandidate)[MAX_PATH]) {
     for (int n = 0; n <= kMaxVariant; ++n) {
-        WCHAR szCandidate[MAX_PATH];
         if (!MakeCandidate(destination, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
         *error = StoreCacheFileNoReplace(source, szCandidate);
@@ -83,7 +84,7 @@ std::u16string Reason(int error) {
 
 } // namespace
 
-void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
+void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators) {
     if (!*cacheFile) {
         // A transfer that reported success but named no file has nothing to store; the
         // tone stays unrecorded, so meeting it again fetches it again.
@@ -101,22 +102,25 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
 
     const std::u16string folder = SaveFolderFromField(ReadSaveFolder());
     WCHAR szDestination[MAX_PATH];
+    WCHAR szStored[MAX_PATH];
     Outcome outcome = Outcome::NoFreeName; // also a name that cannot be one, or too long
     int error = 0;
     if (bStorable && PathCombine(szDestination, folder.c_str(), szFileName) &&
         StrCmpI(PathFindFileName(szDestination), szFileName) == 0)
-        outcome = CopyUnderFreeName(cacheFile, szDestination, &error);
+        outcome = CopyUnderFreeName(cacheFile, szDestination, &error, szStored);
 
     int folderError = 0;
     switch (outcome) {
     case Outcome::Copied:
         ++m_outcome.m_nNewTones;
         m_outcome.ToneDealtWith(url);
+        m_record.Remember(folder, url, validators, szStored);
         m_pProgress->UpdateTotals(true);
         break;
     case Outcome::AlreadyThere:
         ++m_outcome.m_nAlreadyThere;
         m_outcome.ToneDealtWith(url);
+        m_record.Remember(folder, url, validators, szStored);
         break;
     case Outcome::CopyFailed:
         m_outcome.ToneFailed(url);
@@ -131,5 +135,12 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile) {
     }
 
     DeleteUrlCacheEntry(url);
+    m_visited.Add(url);
+}
+
+void CCrawlEngine::ToneUnchanged(LPCWSTR url) {
+    ++m_outcome.m_nAlreadyThere;
+    m_outcome.ToneDealtWith(url);
+    m_pProgress->AppendLog(u"The server reported the tone unchanged; the stored copy is kept.");
     m_visited.Add(url);
 }

@@ -136,7 +136,7 @@ std::u16string CCrawlerDlg::ReadSaveFolder() const {
 }
 
 void CCrawlerDlg::RunCrawl(LPCWSTR startUrl) {
-    CrawlPage(startUrl);
+    Crawl(startUrl);
 }
 
 void CCrawlerDlg::OnSysCommand(UINT nID, LPARAM) {

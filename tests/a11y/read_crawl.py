@@ -105,7 +105,8 @@ with tempfile.TemporaryDirectory(prefix="pm-a11y-") as work:
         with open(os.path.join(config, "pmcrawler.conf"), "w") as out:
             out.write(f"[Config]\nLastURL={url}\nLastPath={folder}\n")
         crawler = subprocess.Popen(
-            [PROGRAM], env=dict(os.environ, XDG_CONFIG_HOME=os.path.dirname(config)))
+            [PROGRAM], env=dict(os.environ, XDG_CONFIG_HOME=os.path.dirname(config),
+                                XDG_STATE_HOME=os.path.join(work, "state")))
 
         heard = []
 

@@ -14,12 +14,13 @@
 #include <unistd.h>
 
 namespace {
-// No test may touch the settings of the person running it.
+// No test may touch the settings or the harvest record of the person running it.
 std::filesystem::path PrivateConfigHome() {
     auto folder =
         std::filesystem::temp_directory_path() / ("pm-gui-config-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    setenv("XDG_STATE_HOME", (folder / "state").c_str(), 1);
     return folder;
 }
 } // namespace

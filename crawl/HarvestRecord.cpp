@@ -1,0 +1,136 @@
+#include "crawl/HarvestRecord.h"
+
+#include "platform/clock.h"
+#include "platform/text/text.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr DWORD kFlushMs = 1000;
+
+std::optional<record::StoredFile> StatFile(const std::string& folder, const std::string& name) {
+    struct stat info {};
+    if (::stat((folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    record::StoredFile file;
+    file.name = name;
+    file.size = static_cast<int64_t>(info.st_size);
+    file.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    file.inode = static_cast<uint64_t>(info.st_ino);
+    return file;
+}
+
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// A validator goes into a request header line as it is: it must not break the line.
+bool FitsHeaderLine(const std::string& value) {
+    return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+} // namespace
+
+void CHarvestRecord::BeginCrawl() {
+    if (m_state == State::Unusable)
+        m_state = State::Closed;
+}
+
+bool CHarvestRecord::Ready() {
+    if (m_state == State::Closed) {
+        std::string problem;
+        m_pDatabase = record::Database::Open(record::DefaultPath(), &problem);
+        m_state = m_pDatabase ? State::Open : State::Unusable;
+        // A damaged record set aside still leaves a new, usable one.
+        if (!problem.empty())
+            m_szProblem = problem;
+        m_dwLastFlush = GetTickCount();
+    }
+    return m_state == State::Open;
+}
+
+void CHarvestRecord::Fail(const std::string& why) {
+    if (m_szProblem.empty())
+        m_szProblem = why;
+    m_state = State::Unusable;
+    m_pDatabase.reset();
+    m_pending.clear();
+}
+
+std::optional<record::Entry> CHarvestRecord::Find(const std::string& folder,
+                                                  const std::string& url) {
+    if (auto it = m_pending.find({folder, url}); it != m_pending.end())
+        return it->second;
+    std::string problem;
+    std::optional<record::Entry> entry = m_pDatabase->Find(folder, url, &problem);
+    if (!problem.empty())
+        Fail(problem);
+    return entry;
+}
+
+std::u16string CHarvestRecord::ConditionalHeaders(const std::u16string& folder, LPCWSTR url) {
+    if (!Ready())
+        return {};
+    const std::string folder8 = ToUtf8(folder);
+    std::optional<record::Entry> entry = Find(folder8, ToUtf8(url));
+    if (!entry || (entry->etag.empty() && entry->lastModified.empty()))
+        return {};
+    if (!IsPlainName(entry->file.name) || !FitsHeaderLine(entry->etag) ||
+        !FitsHeaderLine(entry->lastModified)) {
+        Fail("it holds an entry that does not fit the folder");
+        return {};
+    }
+    // The user may have removed, edited or replaced the file since: then it is fetched.
+    std::optional<record::StoredFile> file = StatFile(folder8, entry->file.name);
+    if (!file || file->size != entry->file.size || file->mtimeNs != entry->file.mtimeNs ||
+        file->inode != entry->file.inode)
+        return {};
+
+    std::u16string headers;
+    if (!entry->etag.empty())
+        headers += u"If-None-Match: " + FromUtf8(entry->etag) + u"\r\n";
+    if (!entry->lastModified.empty())
+        headers += u"If-Modified-Since: " + FromUtf8(entry->lastModified) + u"\r\n";
+    return headers;
+}
+
+void CHarvestRecord::Remember(const std::u16string& folder, LPCWSTR url,
+                              const CValidators& validators, LPCWSTR path) {
+    if (!Ready())
+        return;
+    record::Entry entry;
+    entry.folder = ToUtf8(folder);
+    entry.url = ToUtf8(url);
+    entry.etag = ToUtf8(validators.m_szETag);
+    entry.lastModified = ToUtf8(validators.m_szLastModified);
+    std::optional<record::StoredFile> file = StatFile(entry.folder, ToUtf8(PathFindFileName(path)));
+    if (!file)
+        return; // gone already: nothing to vouch for
+    entry.file = std::move(*file);
+    m_pending[{entry.folder, entry.url}] = std::move(entry);
+    FlushIfDue();
+}
+
+void CHarvestRecord::FlushIfDue() {
+    if (m_state == State::Open && GetTickCount() - m_dwLastFlush >= kFlushMs)
+        Flush();
+}
+
+void CHarvestRecord::Flush() {
+    m_dwLastFlush = GetTickCount();
+    if (m_state != State::Open || m_pending.empty())
+        return;
+    std::vector<record::Entry> entries;
+    entries.reserve(m_pending.size());
+    for (auto& [key, entry] : m_pending)
+        entries.push_back(std::move(entry));
+    m_pending.clear();
+    std::string problem;
+    if (!m_pDatabase->Write(entries, &problem))
+        Fail(problem);
+}
+
+std::u16string CHarvestRecord::TakeProblem() {
+    return FromUtf8(std::exchange(m_szProblem, std::string()));
+}
