@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -41,6 +42,19 @@ std::string Escape(const std::string& text) {
     }
     return out;
 }
+
+// An ETag from the bytes: FNV-1a, quoted.
+std::string ETagOf(const std::string& bytes) {
+    uint64_t hash = 0xCBF29CE484222325u;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 0x100000001B3u;
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+constexpr char kPublished[] = "Mon, 01 Jan 2024 00:00:00 GMT";
+constexpr char kReplaced[] = "Tue, 02 Jan 2024 00:00:00 GMT";
 
 bool IsAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
@@ -89,6 +103,8 @@ DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_
             DemoTone tone;
             size_t span = maxSize > minSize ? maxSize - minSize : 1;
             tone.bytes = ToneBytes(seed, minSize + Mix(seed * 7919u) % span);
+            tone.etag = ETagOf(tone.bytes);
+            tone.lastModified = kPublished;
             if (style.viaDisposition && !shape.namesInQuery) {
                 tone.path = "/download/l6file/" + std::to_string(id);
                 tone.disposition = IsAscii(name) ? "attachment; filename=\"" + name + "\""
@@ -113,6 +129,13 @@ DemoLibrary DemoLibrary::Make(int pages, int tonesPerPage, size_t minSize, size_
         }
     }
     return library;
+}
+
+void DemoLibrary::ChangeTone(size_t id) {
+    DemoTone& tone = tones.at(id);
+    tone.bytes[tone.bytes.size() / 2] ^= 0x5A;
+    tone.etag = ETagOf(tone.bytes);
+    tone.lastModified = kReplaced;
 }
 
 std::string DemoLibrary::PagePath(int page) const {

@@ -11,6 +11,10 @@ struct DemoTone {
     std::string disposition; // Content-Disposition, or empty
     std::string bytes;
     std::string storedName; // the name it gets in an empty folder
+    // Validators, stable from one run of the server to the next so a second crawl can ask
+    // whether its copy is current.
+    std::string etag;
+    std::string lastModified;
 };
 
 // How the library's pages look. The default pager links the first and last pages and a window
@@ -33,6 +37,9 @@ struct DemoLibrary {
     std::string PagePath(int page) const; // page from 1
     std::string PageHtml(int page) const;
     size_t AnchorCount() const; // on all pages together
+    // Gives tone id other bytes, a new ETag and a later Last-Modified, as a site does when a
+    // tone is replaced.
+    void ChangeTone(size_t id);
 
 private:
     bool InPager(int page, int other) const;

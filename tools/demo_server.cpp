@@ -1,16 +1,21 @@
 // Serves the generated demo library on 127.0.0.1 until it is stopped.
 //   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--min-size B] [--max-size B]
 //                 [--expect FILE] [--tone-delay-ms MS] [--shape default|full-pager]
+//                 [--change-tone N] [--stats FILE]
 // Prints the start address on its first line and the number of anchors on all pages on its
 // second. With --expect, writes the names the tones get in an empty folder, one per line, so
 // a run can be checked. --tone-delay-ms holds each tone back for a while, so that a person can
 // watch a small library being crawled. The full-pager shape links every page number from
-// every page and names every tone in its address's pmw_filename= query.
+// every page and names every tone in its address's pmw_filename= query. --change-tone gives
+// tone N other bytes, as a site that replaced it would serve it. --stats writes, when the
+// server stops, shell assignments of the requests it answered, its tone requests, those
+// answered "not modified" and the bytes of tone bodies it sent.
 #include "tools/DemoLibrary.h"
 #include "tools/DemoServer.h"
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -32,7 +37,8 @@ void Stop(int) {
 int main(int argc, char** argv) {
     int port = 0, pages = 5, tonesPerPage = 8, toneDelayMs = 0;
     long minSize = 2000, maxSize = 32000;
-    std::string expectFile;
+    std::string expectFile, statsFile;
+    long changedTone = -1;
     DemoShape shape;
     bool badShape = false;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -48,6 +54,10 @@ int main(int argc, char** argv) {
             maxSize = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--expect"))
             expectFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--stats"))
+            statsFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--change-tone"))
+            changedTone = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--tone-delay-ms"))
             toneDelayMs = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--shape")) {
@@ -61,7 +71,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pmdemo-server: bad arguments\n");
         return 2;
     }
-    const DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage, minSize, maxSize, shape);
+    DemoLibrary library = DemoLibrary::Make(pages, tonesPerPage, minSize, maxSize, shape);
+    if (changedTone >= static_cast<long>(library.tones.size())) {
+        std::fprintf(stderr, "pmdemo-server: no tone %ld\n", changedTone);
+        return 2;
+    }
+    if (changedTone >= 0)
+        library.ChangeTone(static_cast<size_t>(changedTone));
     if (!expectFile.empty()) {
         std::set<std::string> names;
         for (const DemoTone& tone : library.tones)
@@ -74,7 +90,11 @@ int main(int argc, char** argv) {
     httplib::Server server;
     server.set_keep_alive_max_count(100000);
     server.set_tcp_nodelay(true);
-    ServeDemoLibrary(server, library);
+    DemoStats stats;
+    std::atomic<long> requests{0};
+    ServeDemoLibrary(server, library, &stats);
+    server.set_logger(
+        [&requests](const httplib::Request&, const httplib::Response&) { ++requests; });
     if (toneDelayMs > 0) {
         server.set_pre_routing_handler(
             [toneDelayMs](const httplib::Request& req, httplib::Response&) {
@@ -97,5 +117,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, Stop);
     std::signal(SIGTERM, Stop);
     server.listen_after_bind();
+    if (!statsFile.empty()) {
+        std::ofstream out(statsFile);
+        out << "REQUESTS=" << requests << "\nTONE_REQUESTS=" << stats.toneRequests
+            << "\nNOT_MODIFIED=" << stats.notModified << "\nTONE_BYTES=" << stats.toneBodyBytes
+            << "\n";
+    }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "tests/support/CrawlFixture.h"
 
 #include <chrono>
+#include <functional>
 #include <sys/stat.h>
 #include <thread>
 
@@ -325,6 +326,160 @@ TEST_F(ToneTest, AFolderThatVanishedStopsTheCrawlAndSaysWhy) {
     EXPECT_EQ(m_engine.m_outcome.m_szStopReason,
               u"The crawl was stopped: couldn't store tones in the folder " + m_engine.m_folder +
                   u": No such file or directory.");
+}
+
+} // namespace
+
+namespace {
+
+// A tone served with validators, answering a matching If-None-Match with 304.
+class RecordTest : public CrawlFixture {
+protected:
+    void ServeRecordedTone() {
+        m_server.server().Get(
+            "/l6file/Rec.l6t", [this](const httplib::Request& req, httplib::Response& res) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_conditions.push_back(req.get_header_value("If-None-Match") +
+                                       req.get_header_value("If-Modified-Since"));
+                if (m_bAlways304) {
+                    res.status = 304;
+                    return;
+                }
+                if (m_bValidators) {
+                    res.set_header("ETag", m_etag);
+                    res.set_header("Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT");
+                    if (req.get_header_value("If-None-Match") == m_etag) {
+                        res.status = 304;
+                        return;
+                    }
+                }
+                res.set_content(m_body, "application/octet-stream");
+            });
+    }
+    // One crawl's worth of this tone, by an engine of its own, as a later run of the program
+    // would: what it remembered is committed when it goes.
+    CCrawlOutcome Crawl() {
+        CTestEngine engine;
+        engine.m_folder = m_engine.m_folder;
+        engine.m_pProgress = m_progress.get();
+        engine.DownloadTone(Url("/l6file/Rec.l6t").c_str(), 2);
+        return engine.m_outcome;
+    }
+    std::string LastCondition() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_conditions.empty() ? "(none)" : m_conditions.back();
+    }
+
+    std::string m_etag = "\"v1\"";
+    std::string m_body = Tone('r');
+    bool m_bValidators = true;
+    bool m_bAlways304 = false;
+    std::vector<std::string> m_conditions;
+};
+
+TEST_F(RecordTest, AToneTheRecordVouchesForIsAskedForOnlyIfItChanged) {
+    struct Case {
+        const char* what;
+        bool validators;                           // the first answer carries them
+        std::function<void()> between;             // what happens between the two crawls
+        bool conditional;                          // the second request carries validators
+        std::map<std::string, std::string> folder; // after the second crawl
+    };
+    const std::string old = Tone('r'), changed = Tone('s');
+    const std::vector<Case> cases = {
+        {"unchanged", true, [] {}, true, {{"Rec.l6t", old}}},
+        {"file removed",
+         true,
+         [this] { std::filesystem::remove(m_folder / "Rec.l6t"); },
+         false,
+         {{"Rec.l6t", old}}},
+        {"file edited",
+         true,
+         [this] { WriteFile("Rec.l6t", "edited"); },
+         false,
+         {{"Rec.l6t", "edited"}, {"Rec[1].l6t", old}}},
+        {"file replaced by a copy",
+         true,
+         [this] {
+             WriteFile("copy", Tone('r'));
+             std::filesystem::rename(m_folder / "copy", m_folder / "Rec.l6t");
+         },
+         false,
+         {{"Rec.l6t", old}}},
+        {"server without validators", false, [] {}, false, {{"Rec.l6t", old}}},
+        {"validator changed",
+         true,
+         [&] {
+             m_etag = "\"v2\"";
+             m_body = changed;
+         },
+         true,
+         {{"Rec.l6t", old}, {"Rec[1].l6t", changed}}},
+    };
+    ServeRecordedTone();
+    m_server.Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_etag = "\"v1\"";
+        m_body = old;
+        m_bValidators = c.validators;
+        // Records are kept per folder: each case crawls into a folder of its own.
+        m_engine.m_folder = FromUtf8((m_folder / c.what).string());
+        std::filesystem::path saved = m_folder;
+        m_folder /= c.what;
+        std::filesystem::create_directories(m_folder);
+
+        EXPECT_EQ(Crawl().m_nNewTones, 1);
+        EXPECT_EQ(LastCondition(), "");
+        c.between();
+        CCrawlOutcome second = Crawl();
+        EXPECT_EQ(LastCondition() != "", c.conditional);
+        EXPECT_EQ(Folder(), c.folder);
+        EXPECT_EQ(second.FailedTones(), 0);
+        if (std::string(c.what) == "unchanged") {
+            EXPECT_EQ(second.m_nAlreadyThere, 1) << "a 304 counts as already there";
+            EXPECT_EQ(second.m_nNewTones, 0);
+        }
+        m_folder = saved;
+    }
+
+    // A 304 the request did not ask for is no answer: the tone failed, nothing is stored.
+    m_bAlways304 = true;
+    m_engine.m_folder = FromUtf8((m_folder / "unasked").string());
+    std::filesystem::create_directories(m_folder / "unasked");
+    CCrawlOutcome unasked = Crawl();
+    EXPECT_EQ(unasked.FailedTones(), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(m_folder / "unasked"));
+}
+
+TEST_F(RecordTest, ADamagedRecordIsSetAsideAndTheCrawlGoesOn) {
+    const std::filesystem::path state = std::getenv("XDG_STATE_HOME");
+    const std::filesystem::path database = state / "Patchmere Crawler" / "harvest.sqlite";
+    std::filesystem::create_directories(database.parent_path());
+    for (const char* journal : {"-wal", "-shm"})
+        std::filesystem::remove(database.string() + journal);
+    std::ofstream(database, std::ios::binary) << std::string(8192, 'x');
+    ServeRecordedTone();
+    m_server.Start();
+
+    CCrawlOutcome outcome = Crawl();
+    EXPECT_EQ(Folder()["Rec.l6t"], Tone('r'));
+    EXPECT_EQ(outcome.m_nNewTones, 1);
+    ASSERT_NE(outcome.m_szRecordProblem.find(u"set aside as harvest.sqlite.damaged-"),
+              std::u16string::npos)
+        << ToUtf8(outcome.m_szRecordProblem);
+    EXPECT_NE(FormatOutcome(outcome, false, 1).find(u"; the harvest record could not be used: "),
+              std::u16string::npos);
+    // Nothing is lost: the damaged file is kept beside the new record, which works.
+    int aside = 0;
+    for (auto& entry : std::filesystem::directory_iterator(database.parent_path())) {
+        if (entry.path().filename().string().starts_with("harvest.sqlite.damaged-") &&
+            entry.file_size() == 8192)
+            ++aside;
+    }
+    EXPECT_EQ(aside, 1);
+    EXPECT_TRUE(Crawl().m_szRecordProblem.empty());
+    EXPECT_EQ(LastCondition(), "\"v1\"Mon, 01 Jan 2024 00:00:00 GMT");
 }
 
 } // namespace
