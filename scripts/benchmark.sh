@@ -5,10 +5,16 @@
 #   scripts/benchmark.sh [PAGES] [TONES_PER_PAGE] [ROUNDS]   (default 200 × 20, 3 rounds)
 #   scripts/benchmark.sh --full-pager [PAGES] [TONES_PER_PAGE] [ROUNDS]
 #   scripts/benchmark.sh --series [ROUNDS]
+#   scripts/benchmark.sh --recrawl [PAGES] [TONES_PER_PAGE]
 # The full-pager library links every page number from every page and names every tone in a
 # pmw_filename= query. The series runs it at 50, 200 and 800 pages of 20 tones and ends with a
 # table of the three sizes, CPU time per anchor walked among them, so that a cost which grows
 # with the size of the library shows.
+# --recrawl crawls a library, then crawls it again into the same folder (the harvest record
+# makes the second ask only whether each tone changed); then the same again with one tone
+# changed on the server and one stored file deleted between the crawls. Wget with -N does the
+# same crawls. For every crawl it prints wall time, requests and tone body bytes as the demo
+# server counted them, and checks the folder.
 # Each round writes into fresh folders and nothing is deleted until the end: on file systems
 # that avoid reusing recently freed inodes, deleting thousands of files just before a round
 # slows whoever creates files next. The order alternates so neither client always goes first.
@@ -19,6 +25,7 @@ SHAPE=default
 case "${1:-}" in
 --series) MODE=series SHAPE=full-pager; shift ;;
 --full-pager) SHAPE=full-pager; shift ;;
+--recrawl) MODE=recrawl; shift ;;
 esac
 if [ "$MODE" = series ]; then
   SIZES=(50 200 800)
@@ -42,17 +49,18 @@ ln -sf "$(realpath "$BUILD")/app/pmcrawler" "$WORK/pmcrawler-bench"
 SERVER=
 trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$WORK"/lib-*' EXIT
 
-# crawl ROUND_DIR: the crawler harvests into ROUND_DIR/tones, its cache beside it.
+# crawl ROUND_DIR [STATE_DIR]: the crawler harvests into ROUND_DIR/tones, its cache beside it,
+# its harvest record in STATE_DIR (by default one of the round's own, so it starts empty).
 crawl() {
-  local dir=$1
+  local dir=$1 state=${2:-$1/state}
   mkdir -p "$dir/config/Patchmere Crawler" "$dir/tmp"
   printf '[Config]\nLastURL=%s\nLastPath=%s\n' "$URL" "$dir/tones" \
     >"$dir/config/Patchmere Crawler/pmcrawler-bench.conf"
   local drive=(bash scripts/bench_drive.sh "$WORK/pmcrawler-bench" "$dir/crawl.txt")
   if [ -n "${DISPLAY:-}" ]; then
-    XDG_CONFIG_HOME="$dir/config" TMPDIR="$dir/tmp" "${drive[@]}"
+    XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" "${drive[@]}"
   else
-    XDG_CONFIG_HOME="$dir/config" TMPDIR="$dir/tmp" \
+    XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" \
       xvfb-run -a -s "-screen 0 1024x768x24" "${drive[@]}"
   fi
   if diff <(cd "$dir/tones" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$LIB/expected.txt") \
@@ -128,7 +136,111 @@ library() {
   echo "$pages $anchors $crawl $wget $cpu $peak" >>"$WORK/series.txt"
 }
 
+# serve LIB PORT STATS [ARGS...]: a server for one crawl, on PORT (0: any), counting into STATS.
+serve() {
+  local lib=$1 port=$2 stats=$3
+  shift 3
+  : >"$lib/server.out"
+  "$BUILD/tools/pmdemo-server" --port "$port" --pages "$PAGES" --tones-per-page "$TONES" \
+    --min-size 2000 --max-size 60000 --expect "$lib/expected.txt" --stats "$stats" "$@" \
+    >"$lib/server.out" &
+  SERVER=$!
+  for _ in $(seq 400); do [ "$(wc -l <"$lib/server.out")" -ge 2 ] && break; sleep 0.05; done
+  URL=$(head -n 1 "$lib/server.out")
+}
+unserve() {
+  kill "$SERVER" 2>/dev/null || true
+  wait "$SERVER" 2>/dev/null || true
+  SERVER=
+}
+# report LABEL SECONDS STATS
+report() {
+  # shellcheck disable=SC1090
+  source "$3" # REQUESTS TONE_REQUESTS NOT_MODIFIED TONE_BYTES
+  printf '  %-24s %7.2f s wall %6d requests %6d tone requests %6d not modified %11d tone body bytes\n' \
+    "$1" "$2" "$REQUESTS" "$TONE_REQUESTS" "$NOT_MODIFIED" "$TONE_BYTES"
+}
+# files DIR: name and checksum of every file, sorted.
+files() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }
+
+# recrawl SCENARIO: two crawls into one folder by each client; with "changed", tone 0 changes
+# on the server and the stored copy of tone 2 is deleted between them.
+recrawl() {
+  local scenario=$1 lib="$WORK/lib-recrawl-$1" port
+  local between=()
+  [ "$scenario" = changed ] && between=(--change-tone 0)
+  mkdir -p "$lib"
+  LIB=$lib
+  echo "$scenario library, $PAGES pages × $TONES tones:"
+  # The crawler: its record and folder are kept from the first crawl to the second.
+  serve "$lib" 0 "$lib/crawl1.stats"
+  port=$(sed -E 's|^http://127\.0\.0\.1:([0-9]+)/.*|\1|' <<<"$URL")
+  EXPECTED=$(wc -l <"$lib/expected.txt")
+  crawl "$lib/crawler" "$lib/state"
+  unserve
+  # shellcheck disable=SC1091
+  source "$lib/crawler/crawl.txt"
+  report "crawler, first crawl" "$CRAWL_SECONDS" "$lib/crawl1.stats"
+  local first=$CRAWL_SECONDS deleted=""
+  files "$lib/crawler/tones" >"$lib/after1.txt"
+  if [ "$scenario" = changed ]; then
+    deleted=$(grep -x 'Clean.l6t' "$lib/expected.txt" || head -n 1 "$lib/expected.txt")
+    rm -f "$lib/crawler/tones/$deleted"
+  fi
+  serve "$lib" "$port" "$lib/crawl2.stats" "${between[@]}"
+  crawl "$lib/crawler" "$lib/state"
+  unserve
+  # shellcheck disable=SC1091
+  source "$lib/crawler/crawl.txt"
+  report "crawler, second crawl" "$CRAWL_SECONDS" "$lib/crawl2.stats"
+  files "$lib/crawler/tones" >"$lib/after2.txt"
+  # shellcheck disable=SC1091
+  local bytes1 bytes2
+  bytes1=$(. "$lib/crawl1.stats"; echo "$TONE_BYTES")
+  bytes2=$(. "$lib/crawl2.stats"; echo "$TONE_BYTES")
+  printf '  second / first: %.3f of the tone body bytes, %.3f of the wall time\n' \
+    "$(echo "$bytes2 / $bytes1" | bc -l)" "$(echo "$CRAWL_SECONDS / $first" | bc -l)"
+  if [ "$scenario" = unchanged ]; then
+    if cmp -s "$lib/after1.txt" "$lib/after2.txt"; then
+      echo "  folder after the second crawl: byte for byte the folder after the first"
+    else
+      echo "  folder after the second crawl: DIFFERS from the folder after the first"
+    fi
+  else
+    local fetched added
+    fetched=$(. "$lib/crawl2.stats"; echo $((TONE_REQUESTS - NOT_MODIFIED)))
+    added=$(comm -13 "$lib/after1.txt" "$lib/after2.txt" | sed 's/^[0-9a-f]*  \.\///' | tr '\n' ' ')
+    echo "  tone bodies fetched again: $fetched (deleted $deleted, changed tone 0); new or changed" \
+      "files: $added; files of the first crawl still there: $(comm -12 "$lib/after1.txt" "$lib/after2.txt" | wc -l) of $(wc -l <"$lib/after1.txt")"
+  fi
+
+  # Wget, timestamping, the same two crawls.
+  local timing
+  for n in 1 2; do
+    if [ "$n" = 2 ]; then
+      serve "$lib" "$port" "$lib/wget$n.stats" "${between[@]}"
+      [ -n "$deleted" ] && rm -f "$lib/wget/$deleted"
+    else
+      serve "$lib" "$port" "$lib/wget$n.stats"
+    fi
+    timing=$({
+      TIMEFORMAT='%R'
+      time wget -q -N -r -l inf -nd -np --content-disposition \
+        --accept-regex '(library\.html|l6file)' -P "$lib/wget" "$URL" || true
+    } 2>&1)
+    unserve
+    report "wget -N, crawl $n" "$timing" "$lib/wget$n.stats"
+  done
+  echo
+}
+
 : >"$WORK/series.txt"
+if [ "$MODE" = recrawl ]; then
+  PAGES=${SIZES[0]}
+  recrawl unchanged
+  recrawl changed
+  exit 0
+fi
 for pages in "${SIZES[@]}"; do library "$pages"; done
 
 if [ "$MODE" = series ]; then

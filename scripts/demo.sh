@@ -3,7 +3,9 @@
 # application name of its own ("pmcrawler-demo") so the user's own settings stay untouched.
 # With a display the user drives the window; without one, the crawl runs under Xvfb, Start
 # Crawl is pressed as a user would, and the stored files and screenshots are shown at the end.
-#   scripts/demo.sh BUILD_DIR
+# The folder is kept and the server listens on the same port each time, so a second run asks
+# only whether each tone changed (the harvest record) and the server answers "not modified".
+#   scripts/demo.sh BUILD_DIR      (PM_DEMO_PORT: the port, 8642 by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=$(realpath "${1:-build}")
@@ -12,16 +14,26 @@ FOLDER="$DEMO/Patchmere Demo Tones"
 SHOTS="$DEMO/screenshots"
 CONFIG_DIR="${XDG_CONFIG_HOME:-$HOME/.config}/Patchmere Crawler"
 
-rm -rf "$FOLDER" "$SHOTS"
+PORT=${PM_DEMO_PORT:-8642}
+rm -rf "$SHOTS" "$DEMO/stats.txt"
 mkdir -p "$DEMO" "$SHOTS" "$CONFIG_DIR"
 ln -sf "$BUILD/app/pmcrawler" "$DEMO/pmcrawler-demo"
 
 # Each tone is held back a little, so the crawl can be watched (a local crawl of the small
 # demo library is otherwise over in a blink).
-"$BUILD/tools/pmdemo-server" --expect "$DEMO/expected.txt" --tone-delay-ms 80 >"$DEMO/server.out" &
-SERVER=$!
+serve() {
+  "$BUILD/tools/pmdemo-server" --port "$1" --expect "$DEMO/expected.txt" --tone-delay-ms 80 \
+    --stats "$DEMO/stats.txt" >"$DEMO/server.out" &
+  SERVER=$!
+  for _ in $(seq 100); do
+    [ -s "$DEMO/server.out" ] && return 0
+    kill -0 $SERVER 2>/dev/null || return 1
+    sleep 0.05
+  done
+}
 trap 'kill $SERVER 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$DEMO/server.out" ] && break; sleep 0.05; done
+# Another port when that one is taken: the record then matches nothing and all is fetched.
+serve "$PORT" || serve 0
 URL=$(head -n 1 "$DEMO/server.out")
 printf '[Config]\nLastURL=%s\nLastPath=%s\n' "$URL" "$FOLDER" >"$CONFIG_DIR/pmcrawler-demo.conf"
 echo "Demo library: $URL"
@@ -32,6 +44,15 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${PM_DEMO_HEADLESS:-}" ]; then
 else
   PM_DEMO_HEADLESS=1 xvfb-run -a -s "-screen 0 1024x768x24" \
     bash scripts/demo_drive.sh "$DEMO/pmcrawler-demo" "$SHOTS"
+fi
+
+kill $SERVER 2>/dev/null || true
+wait $SERVER 2>/dev/null || true
+if [ -f "$DEMO/stats.txt" ]; then
+  # shellcheck disable=SC1091
+  source "$DEMO/stats.txt" # REQUESTS TONE_REQUESTS NOT_MODIFIED TONE_BYTES
+  echo "The server answered $REQUESTS requests: $TONE_REQUESTS for tones, $NOT_MODIFIED of them" \
+    "\"not modified\", and sent $TONE_BYTES bytes of tone bodies."
 fi
 
 echo
