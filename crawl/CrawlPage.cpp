@@ -86,6 +86,7 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
         if (IsComplete(readyState.get()))
             break;
         m_pProgress->UpdateTotals(false);
+        m_record.FlushIfDue();
         PumpOneMessage();
         readyState.Free();
         pDocument->get_readyState(&readyState);
