@@ -161,7 +161,7 @@ report() {
     "$1" "$2" "$REQUESTS" "$TONE_REQUESTS" "$NOT_MODIFIED" "$TONE_BYTES"
 }
 # files DIR: name and checksum of every file, sorted.
-files() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }
+files() { (cd "$1" && find . -type f -print0 | xargs -0 sha256sum | LC_ALL=C sort); }
 
 # recrawl SCENARIO: two crawls into one folder by each client; with "changed", tone 0 changes
 # on the server and the stored copy of tone 2 is deleted between them.
@@ -209,9 +209,9 @@ recrawl() {
   else
     local fetched added
     fetched=$(. "$lib/crawl2.stats"; echo $((TONE_REQUESTS - NOT_MODIFIED)))
-    added=$(comm -13 "$lib/after1.txt" "$lib/after2.txt" | sed 's/^[0-9a-f]*  \.\///' | tr '\n' ' ')
+    added=$(LC_ALL=C comm -13 "$lib/after1.txt" "$lib/after2.txt" | sed 's/^[0-9a-f]*  \.\///' | tr '\n' ' ')
     echo "  tone bodies fetched again: $fetched (deleted $deleted, changed tone 0); new or changed" \
-      "files: $added; files of the first crawl still there: $(comm -12 "$lib/after1.txt" "$lib/after2.txt" | wc -l) of $(wc -l <"$lib/after1.txt")"
+      "files: $added; files of the first crawl still there: $(LC_ALL=C comm -12 "$lib/after1.txt" "$lib/after2.txt" | wc -l) of $(wc -l <"$lib/after1.txt")"
   fi
 
   # Wget, timestamping, the same two crawls.

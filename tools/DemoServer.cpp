@@ -57,7 +57,7 @@ void ServeDemoLibrary(httplib::Server& server, const DemoLibrary& library, DemoS
         if (!tone.disposition.empty())
             res.set_header("Content-Disposition", tone.disposition);
         res.set_content(tone.bytes, "application/octet-stream");
-        if (stats)
+        if (stats && req.method != "HEAD") // a HEAD is answered without the body
             stats->toneBodyBytes += static_cast<long long>(tone.bytes.size());
     };
     server.Get(R"(/l6file/(\d+)/.*)", serveTone);
