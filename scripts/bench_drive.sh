@@ -26,7 +26,8 @@ xdotool key --window "$MAIN" Return
 # one idle client (xprop exits when the window is destroyed) rather than by polling, which
 # would take CPU from the crawl on a small machine.
 PROGRESS=
-for _ in $(seq 400); do
+# Long enough for a loaded machine: a window missed here ends the measurement at once.
+for _ in $(seq 4000); do
   PROGRESS=$(xdotool search --name "^Crawling Patchmere library" 2>/dev/null | head -n 1) && [ -n "$PROGRESS" ] && break
   sleep 0.005
 done
