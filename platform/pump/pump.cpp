@@ -14,6 +14,8 @@ struct Pump {
     std::deque<std::function<void()>> posted;
     // How many of the queued messages were there when the sources last advanced.
     size_t queuedAtAdvance = 0;
+    // The sources' last advance queued messages, and no GUI event has been taken since.
+    bool burstSinceGui = false;
     std::vector<PumpSource> sources;
     PumpGui gui;
 };
@@ -35,6 +37,15 @@ void AdvanceSources() {
     }
 }
 
+bool TakeGuiEvent(MSG* msg) {
+    ThePump().burstSinceGui = false;
+    if (msg) {
+        msg->kind = MSG::Kind::Gui;
+        msg->posted = nullptr;
+    }
+    return true;
+}
+
 } // namespace
 
 bool PeekMessage(MSG* msg) {
@@ -44,8 +55,14 @@ bool PeekMessage(MSG* msg) {
     // the system again whether data arrived in the meantime. Messages queued later (by
     // dispatched ones) never hold the sources back.
     if (pump.queuedAtAdvance == 0) {
+        // A transfer that streams fast queues something on every advance: a GUI event that
+        // waited behind one burst goes before the next, or the window (and its Cancel
+        // button) would never be heard.
+        if (pump.burstSinceGui && pump.gui.pending && pump.gui.pending())
+            return TakeGuiEvent(msg);
         AdvanceSources();
         pump.queuedAtAdvance = pump.posted.size();
+        pump.burstSinceGui = pump.queuedAtAdvance > 0;
     }
     if (!pump.posted.empty()) {
         if (msg) {
@@ -57,13 +74,8 @@ bool PeekMessage(MSG* msg) {
             --pump.queuedAtAdvance;
         return true;
     }
-    if (pump.gui.pending && pump.gui.pending()) {
-        if (msg) {
-            msg->kind = MSG::Kind::Gui;
-            msg->posted = nullptr;
-        }
-        return true;
-    }
+    if (pump.gui.pending && pump.gui.pending())
+        return TakeGuiEvent(msg);
     if (msg) {
         msg->kind = MSG::Kind::None;
         msg->posted = nullptr;
@@ -119,6 +131,7 @@ void DiscardPostedMessages() {
         dropped.swap(ThePump().posted);
     }
     ThePump().queuedAtAdvance = 0;
+    ThePump().burstSinceGui = false;
 }
 
 void RegisterPumpSource(PumpSource source) {

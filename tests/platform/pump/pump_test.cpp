@@ -110,6 +110,20 @@ TEST_F(PumpTest, QueuedNotificationsComeBeforeGuiEvents) {
     EXPECT_FALSE(PeekMessage(&msg));
 }
 
+TEST_F(PumpTest, AGuiEventWaitsBehindAtMostOneBurstOfASourceThatAlwaysHasMore) {
+    // A transfer streaming fast queues a notification on every advance.
+    RegisterPumpSource({[] { PostThreadMessage([] {}); }, nullptr});
+    bool guiPending = false;
+    SetPumpGui({[&] { return guiPending; }, [&] { guiPending = false; }});
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(&msg));
+    EXPECT_EQ(msg.kind, MSG::Kind::Posted);
+    DispatchMessage(&msg);
+    guiPending = true; // Cancel is pressed
+    ASSERT_TRUE(PeekMessage(&msg));
+    EXPECT_EQ(msg.kind, MSG::Kind::Gui) << "the window is heard before the source advances again";
+}
+
 TEST_F(PumpTest, SleepWaitsOnABusySourceAndDiscardDropsTheQueue) {
     int waitedFor = -1;
     bool busy = true;
