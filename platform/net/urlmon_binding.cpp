@@ -207,6 +207,7 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, g_nSilentSeconds);
     curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_szCurlError);
     curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent.c_str());
     curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     // Pages shrink several times over when compressed. The body is decoded here, not by
@@ -437,20 +438,22 @@ HRESULT Binding::ResultOf(CURLcode code) const {
     }
 }
 
-std::u16string Binding::ReasonOf(CURLcode code, long osError) const {
+std::u16string Binding::ReasonOf(CURLcode code, long osError, long verifyResult) const {
     if (m_nHttpError != 0)
         return HttpFailureReason(m_nHttpError, m_response.statusPhrase);
     if (m_hrLocalFailure == STG_E_WRITEFAULT)
         return SystemErrorText(m_nCacheError);
     if (m_szLocalFailure)
         return m_szLocalFailure;
-    return TransferFailureReason(code, osError);
+    return TransferFailureReason(code, osError, verifyResult, m_szCurlError);
 }
 
 void Binding::OnTransferDone(CURLcode code) {
     Ref<Binding> keep(this);
     long osError = 0; // read before the handle goes
     curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
+    long verifyResult = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
     HRESULT hr = ResultOf(code);
     if (SUCCEEDED(hr) && m_bNotModified) {
         StopTransfer();
@@ -472,7 +475,7 @@ void Binding::OnTransferDone(CURLcode code) {
         hr = ResultOf(code);
     }
     if (FAILED(hr)) {
-        std::u16string reason = ReasonOf(code, osError);
+        std::u16string reason = ReasonOf(code, osError, verifyResult);
         DiscardCacheFile();
         Finish(hr, std::move(reason));
         return;

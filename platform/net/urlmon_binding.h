@@ -79,7 +79,7 @@ private:
     bool FailCache(int error);
 
     HRESULT ResultOf(CURLcode code) const;
-    std::u16string ReasonOf(CURLcode code, long osError) const;
+    std::u16string ReasonOf(CURLcode code, long osError, long verifyResult) const;
     void Finish(HRESULT hr, std::u16string reason = {});
     // Tells the callback the stop now and lets it go; nothing queued reaches it afterwards.
     void DeliverStop();
@@ -110,6 +110,7 @@ private:
     CURL* m_easy = nullptr;      // owned while the transfer runs
     bool m_bConditional = false; // the request carries validators: a 304 is an answer
     bool m_bRequestSent = false;
+    char m_szCurlError[CURL_ERROR_SIZE] = {}; // libcurl's own words for a failure
 
     // The response being received (each redirect starts a new one).
     struct Response {

@@ -3,6 +3,8 @@
 
 #include "platform/text/text.h"
 
+#include <openssl/x509_vfy.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -81,6 +83,39 @@ std::string ErrnoMessage(int error) {
     return strerror_r(error, buffer, sizeof buffer); // GNU: the message, maybe not in buffer
 }
 
+// Why the server's certificate was refused: OpenSSL's verdict when it found fault with the
+// certificate itself, else libcurl's own host name check.
+std::u16string CertificateReason(long verifyResult, std::string_view message) {
+    switch (verifyResult) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return u"the server's certificate is not trusted: it is self-signed";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_CERT_REJECTED:
+        return u"the server's certificate is not trusted: its issuer is unknown";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return u"the server's certificate has expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return u"the server's certificate is not valid yet";
+    case X509_V_ERR_CERT_REVOKED:
+        return u"the server's certificate has been revoked";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+        return u"the server's certificate is for another host";
+    case X509_V_OK:
+        // libcurl checks the name itself: "... does not match target host name ..." or "no
+        // alternative certificate subject name matches target host name ...".
+        if (message.find("target host name") != std::string_view::npos)
+            return u"the server's certificate is for another host";
+        break;
+    default:
+        break;
+    }
+    return u"the server's certificate could not be verified";
+}
+
 } // namespace
 
 std::string_view StatusLinePhrase(std::string_view statusLine) {
@@ -118,7 +153,8 @@ std::u16string HttpFailureReason(long status, std::string_view phrase) {
     return text.empty() ? reason : reason + u" " + text;
 }
 
-std::u16string TransferFailureReason(CURLcode code, long osError) {
+std::u16string TransferFailureReason(CURLcode code, long osError, long verifyResult,
+                                     std::string_view message) {
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
         return u"the server's name could not be found";
@@ -133,8 +169,9 @@ std::u16string TransferFailureReason(CURLcode code, long osError) {
         if (osError != 0)
             return AsReason(ErrnoMessage(static_cast<int>(osError)));
         return u"the server could not be reached";
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
+        return CertificateReason(verifyResult, message);
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:

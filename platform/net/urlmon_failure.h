@@ -23,7 +23,11 @@ std::string_view StatusLinePhrase(std::string_view statusLine);
 std::u16string HttpFailureReason(long status, std::string_view phrase);
 
 // A transfer that libcurl ended with code; osError is the system's error behind it (0: none).
-std::u16string TransferFailureReason(CURLcode code, long osError);
+// For a refused certificate, verifyResult is OpenSSL's verdict on it (X509_V_ERR_*, 0 when
+// the certificate itself was sound) and message libcurl's own words, which tell a host name
+// that does not match.
+std::u16string TransferFailureReason(CURLcode code, long osError, long verifyResult = 0,
+                                     std::string_view message = {});
 
 // The system's text for an errno value, as the system words it ("No space left on device").
 std::u16string SystemErrorText(int error);

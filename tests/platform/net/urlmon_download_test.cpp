@@ -16,7 +16,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/resource.h>
+#include <thread>
 #include <zlib.h>
 
 namespace {
@@ -86,6 +89,47 @@ std::string Compressed(const std::string& text, int windowBits = MAX_WBITS + 16)
     deflateEnd(&z);
     return out;
 }
+
+// An https server on 127.0.0.1 whose certificate it made itself, so that no one trusts it.
+class SelfSignedServer {
+public:
+    SelfSignedServer() {
+        EVP_PKEY* key = EVP_EC_gen("P-256");
+        X509* cert = X509_new();
+        X509_set_version(cert, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+        X509_set_pubkey(cert, key);
+        X509_NAME* name = X509_get_subject_name(cert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+        X509_set_issuer_name(cert, name);
+        X509_sign(cert, key, EVP_sha256());
+        m_server = std::make_unique<httplib::SSLServer>(cert, key); // takes its own references
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        m_server->Get("/.*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("tone", "application/octet-stream");
+        });
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server->listen_after_bind(); });
+        while (!m_server->is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~SelfSignedServer() {
+        m_server->stop();
+        m_thread.join();
+    }
+    std::u16string Url16(const std::string& path) const {
+        return FromUtf8("https://127.0.0.1:" + std::to_string(m_port) + path);
+    }
+
+private:
+    std::unique_ptr<httplib::SSLServer> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
 
 class DownloadTest : public ::testing::Test {
 protected:
@@ -343,6 +387,7 @@ TEST_F(DownloadTest, FailuresStopWithTheirCodeAndReasonAndLeaveNothingInTheCache
     closed.Stop();
     // https to a server that speaks plain http.
     std::u16string tls = u"https" + m_server.Url16("/files/x.l6t").substr(4);
+    SelfSignedServer selfSigned;
     constexpr char kOnlyWeb[] = "only http and https addresses can be crawled";
     struct Case {
         std::u16string url;
@@ -354,6 +399,8 @@ TEST_F(DownloadTest, FailuresStopWithTheirCodeAndReasonAndLeaveNothingInTheCache
         {m_server.Url16("/status/418"), INET_E_DOWNLOAD_FAILURE, "HTTP 418 I'm a teapot"},
         {refused, INET_E_CANNOT_CONNECT, "connection refused"},
         {tls, INET_E_DOWNLOAD_FAILURE, "the secure connection failed"},
+        {selfSigned.Url16("/x.l6t"), INET_E_DOWNLOAD_FAILURE,
+         "the server's certificate is not trusted: it is self-signed"},
         {m_server.Url16("/loop"), INET_E_DOWNLOAD_FAILURE, "too many redirects"},
         {m_server.Url16("/redirect?to=file:///etc/passwd"), INET_E_UNKNOWN_PROTOCOL, kOnlyWeb},
         {u"file:///etc/passwd", INET_E_UNKNOWN_PROTOCOL, kOnlyWeb},
