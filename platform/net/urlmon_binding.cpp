@@ -252,7 +252,15 @@ size_t Binding::WriteCallback(char* data, size_t size, size_t count, void* self)
     auto* binding = static_cast<Binding*>(self);
     size_t bytes = size * count;
     try {
-        return binding->OnBody(data, bytes) ? bytes : 0;
+        switch (binding->OnBody(data, bytes)) {
+        case Flow::Go:
+            return bytes;
+        case Flow::Yield:
+            return CURL_WRITEFUNC_PAUSE;
+        case Flow::Stop:
+            break;
+        }
+        return 0;
     } catch (...) {
         binding->FailLocally(kOutOfMemoryReason);
         return 0;
@@ -374,21 +382,47 @@ bool Binding::BeginBody() {
     return true;
 }
 
-bool Binding::OnBody(const char* data, size_t size) {
+Binding::Flow Binding::OnBody(const char* data, size_t size) {
     if (m_bNotModified)
-        return true; // a 304 has no body; whatever comes is not the resource
+        return Flow::Go; // a 304 has no body; whatever comes is not the resource
+    if (FAILED(m_hrLocalFailure))
+        return Flow::Stop; // decided already; libcurl may still have data to hand over
     if (!m_bBodyBegun && !BeginBody())
-        return false;
+        return Flow::Stop;
+    UrlService* service = UrlService::Get();
+    if (!service) {
+        FailLocally(u"the download service has stopped");
+        return Flow::Stop;
+    }
+    if (service->PassSpent())
+        return Yield(*service);
+    const size_t skip = std::min(m_nRedelivered, size);
+    m_nRedelivered -= skip;
+    data += skip;
+    size -= skip;
     if (!m_decoder)
-        return Store(data, size);
+        return Store(data, size) ? Flow::Go : Flow::Stop;
+
+    // Inflated a buffer at a time: a few compressed bytes can stand for megabytes.
     m_decoder->Feed(data, size);
     for (std::string_view decoded; !(decoded = m_decoder->Read()).empty();) {
         if (!Store(decoded.data(), decoded.size()))
-            return false;
+            return Flow::Stop;
+        if (service->PassSpent() && m_decoder->InputLeft() > 0) {
+            m_nRedelivered = skip + (size - m_decoder->InputLeft());
+            return Yield(*service);
+        }
     }
-    if (m_decoder->IsDamaged())
-        return FailLocally(kUnreadableBodyReason);
-    return true;
+    if (m_decoder->IsDamaged()) {
+        FailLocally(kUnreadableBodyReason);
+        return Flow::Stop;
+    }
+    return Flow::Go;
+}
+
+Binding::Flow Binding::Yield(UrlService& service) {
+    service.Yielded(m_easy);
+    return Flow::Yield;
 }
 
 bool Binding::Store(const char* data, size_t size) {
@@ -396,6 +430,8 @@ bool Binding::Store(const char* data, size_t size) {
         return FailCache(m_cacheFile ? m_cacheFile->error : EIO); // a full disk ends it
     m_nBytes += size;
     PostDownloading();
+    if (UrlService* service = UrlService::Get())
+        service->Spend(size);
     return true;
 }
 

@@ -63,10 +63,15 @@ private:
     // The request headers the callback adds (IHttpNegotiate), onto the transfer.
     void AddRequestHeaders();
 
+    // What the body's receiver tells libcurl: go on, hold the data back until the next pump
+    // pass, or stop.
+    enum class Flow { Go, Yield, Stop };
+
     // libcurl callbacks; false stops the transfer.
     bool OnHeaderLine(std::string_view line);
     bool OnHeadersComplete();
-    bool OnBody(const char* data, size_t size);
+    Flow OnBody(const char* data, size_t size);
+    Flow Yield(UrlService& service);
     // Decoded body bytes into the cache file.
     bool Store(const char* data, size_t size);
     // The final response starts: type, address and cache file are known.
@@ -135,6 +140,9 @@ private:
     std::optional<cache::CacheFile> m_cacheFile;
     uint64_t m_nBytes = 0;         // of the decoded body
     int64_t m_nContentLength = -1; // of the decoded body; -1 when unknown
+    // Bytes at the start of the data libcurl holds back after a yield that were decoded
+    // already: it hands the same data over again at the next pass.
+    size_t m_nRedelivered = 0;
     bool m_bDownloadingQueued = false;
     bool m_bDownloadingPosted = false;
 };

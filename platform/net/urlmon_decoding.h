@@ -35,11 +35,14 @@ public:
 
     // False when zlib could not start (not enough memory).
     bool IsReady() const { return m_bReady; }
-    // Takes the next bytes of the coded body. They must stay valid until Read returns nothing.
+    // Takes the next bytes of the coded body. They must stay valid while Read is called; the
+    // next Feed replaces what is left of them.
     void Feed(const char* data, size_t size);
-    // The next run of decoded bytes, valid until the next call; empty when what was fed is
-    // used up or turned out damaged.
+    // The next run of decoded bytes, at most one buffer, valid until the next call; empty
+    // when what was fed is used up or turned out damaged.
     std::string_view Read();
+    // Of the bytes last fed, those still to be decoded.
+    size_t InputLeft() const { return m_bDamaged || m_bIgnoring ? 0 : m_stream.avail_in; }
     bool IsDamaged() const { return m_bDamaged; }
     // True when the coded body ended where its format says it ends, or was empty.
     bool IsComplete() const;

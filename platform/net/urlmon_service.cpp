@@ -88,8 +88,25 @@ bool UrlService::Add(CURL* easy, Binding* binding) {
 }
 
 void UrlService::Remove(CURL* easy) {
-    if (m_transfers.erase(easy) > 0)
-        curl_multi_remove_handle(m_multi, easy);
+    if (m_transfers.erase(easy) == 0)
+        return;
+    curl_multi_remove_handle(m_multi, easy);
+    std::erase(m_yielded, easy);
+}
+
+void UrlService::ResumeYielded() {
+    std::vector<CURL*> yielded;
+    yielded.swap(m_yielded);
+    for (CURL* easy : yielded) {
+        // Unpausing hands the transfer the data it held back at once; a transfer that
+        // refuses it has ended, though libcurl would only notice at its next read.
+        CURLcode code = curl_easy_pause(easy, CURLPAUSE_CONT);
+        auto found = m_transfers.find(easy);
+        if (code != CURLE_OK && found != m_transfers.end()) {
+            Ref<Binding> binding(found->second);
+            binding->OnTransferDone(code);
+        }
+    }
 }
 
 void UrlService::Advance() {
@@ -101,6 +118,8 @@ void UrlService::Advance() {
         ~Reentry() { flag = false; }
     } reentry(m_bAdvancing);
 
+    m_nPassBytes = 0;
+    ResumeYielded();
     int running = 0;
     curl_multi_perform(m_multi, &running);
     // Copied out first: handing a transfer back removes it, which ends the message's life.
@@ -122,6 +141,8 @@ void UrlService::Advance() {
 bool UrlService::Wait(int timeoutMs) {
     if (m_transfers.empty())
         return false;
+    if (!m_yielded.empty())
+        return true; // work is ready: the next pass resumes it
     curl_multi_poll(m_multi, nullptr, 0, timeoutMs, nullptr);
     return true;
 }

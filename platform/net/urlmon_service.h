@@ -7,8 +7,10 @@
 
 #include <curl/curl.h>
 
+#include <cstddef>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace urlmon {
 
@@ -31,6 +33,16 @@ public:
     // Takes a transfer out of the multi handle.
     void Remove(CURL* easy);
 
+    // The bodies' bytes that one pump pass stores, across all transfers, before they yield to
+    // the pump: a pass stays short, so the window hears Cancel, however fast a server sends
+    // and however far its body expands. A few milliseconds of decoding and writing, and far
+    // above a pass's own cost, so that a fast transfer loses nothing to yielding.
+    static constexpr size_t kMaxBytesPerPass = 1024 * 1024;
+    bool PassSpent() const { return m_nPassBytes >= kMaxBytesPerPass; }
+    void Spend(size_t bytes) { m_nPassBytes += bytes; }
+    // A transfer that stopped itself for the rest of the pass; it goes on at the next one.
+    void Yielded(CURL* easy) { m_yielded.push_back(easy); }
+
     ~UrlService();
     UrlService(const UrlService&) = delete;
     UrlService& operator=(const UrlService&) = delete;
@@ -43,11 +55,15 @@ private:
     void Advance();
     // Pump source: wait for socket activity; false when nothing is in flight.
     bool Wait(int timeoutMs);
+    // Lets the transfers that yielded in the last pass go on; they may yield again.
+    void ResumeYielded();
 
     CURLM* m_multi = nullptr;
     std::unique_ptr<cache::UrlCache> m_cache;
     std::map<Binding*, Ref<Binding>> m_bindings; // not stopped yet
     std::map<CURL*, Binding*> m_transfers;       // in flight
+    std::vector<CURL*> m_yielded;                // in flight, paused until the next pass
+    size_t m_nPassBytes = 0;
     bool m_bAdvancing = false;
 };
 
