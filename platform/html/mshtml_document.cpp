@@ -158,6 +158,10 @@ DWORD HtmlDocument::AmbientDownloadControl() const {
 
 void HtmlDocument::OnBindingStarted(IBinding* binding) {
     Assign(m_binding, binding);
+    // Only the page's start is read: the transfer need not fetch, nor store, the rest.
+    CComPtr<IBindingBodyLimit> limit;
+    if (binding && SUCCEEDED(binding->QueryInterface(IID_IBindingBodyLimit, limit.ppv())) && limit)
+        limit->ReadOnlyPrefix(m_limits.maxPageBytes);
 }
 
 void HtmlDocument::OnCacheFileName(LPCWSTR path) {

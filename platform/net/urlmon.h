@@ -7,6 +7,7 @@
 
 #include "platform/com/com.h"
 
+#include <cstdint>
 #include <string>
 
 inline constexpr IID IID_IBinding = {
@@ -90,6 +91,10 @@ struct IBinding : IUnknown {
     virtual HRESULT Abort() = 0;
 };
 
+// The program's own query on a binding: how much of the body its reader wants.
+inline constexpr IID IID_IBindingBodyLimit = {
+    0x2F4B8D61, 0x7C3A, 0x4E25, {0xA6, 0x0E, 0x93, 0x51, 0xD4, 0x7B, 0x28, 0xC6}};
+
 // What the server answered for a binding, as far as it is known yet.
 struct IBindingHttpInfo : IUnknown {
     // The address after redirects.
@@ -112,6 +117,15 @@ struct IHttpNegotiate : IUnknown {
     // If-Modified-Since is conditional: only then is a 304 a success.
     virtual HRESULT BeginningTransaction(LPCWSTR szURL, LPCWSTR szHeaders, DWORD dwReserved,
                                          LPWSTR* pszAdditionalHeaders) = 0;
+};
+
+// A reader that looks only at the start of a body (a page read up to a limit) spares the
+// rest of the transfer. Without this, a decoded body larger than any real tone fails.
+struct IBindingBodyLimit : IUnknown {
+    // Only the first maxBytes of the decoded body are wanted. Once more has arrived the
+    // transfer ends as a success, its cache file holding what came: more than maxBytes, so
+    // that its reader sees it was cut. Takes effect with the next data, also mid-transfer.
+    virtual void ReadOnlyPrefix(uint64_t maxBytes) = 0;
 };
 
 struct IBindStatusCallback : IUnknown {
@@ -168,3 +182,7 @@ std::u16string GetUrlCacheFolder();
 // Tests: libcurl's connect limit and how long a transfer may receive nothing before it ends,
 // made short so that a silent server is seen in about a second. Zero restores the default.
 void SetTransferTimeoutsForTesting(long connectMs, long silentSeconds);
+// Tests: the largest decoded body, and the size beyond which a body expanding more than
+// 1000 times its compressed size fails, made small so that a test need not write gigabytes.
+// Zero restores the default.
+void SetBodyLimitsForTesting(uint64_t maxBodyBytes, uint64_t minExpansionBytes);

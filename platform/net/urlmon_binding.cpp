@@ -30,6 +30,15 @@ constexpr long kConnectTimeoutMs = 60000;
 constexpr long kSilentSeconds = 60; // receiving under 1 byte/s for this long ends a transfer
 long g_nConnectTimeoutMs = kConnectTimeoutMs;
 long g_nSilentSeconds = kSilentSeconds;
+// No real tone comes near a gigabyte; a body beyond it is a server gone wrong or hostile.
+constexpr uint64_t kMaxBodyBytes = uint64_t{1} << 30;
+// Real content compresses tens of times at best; a stream of zeros about a thousand times
+// (deflate's limit is 1032). Past a size no real tone reaches when compressed that well, a
+// body expanding more than that is a decompression bomb.
+constexpr uint64_t kMaxExpansion = 1000;
+constexpr uint64_t kMinExpansionBytes = uint64_t{64} << 20;
+uint64_t g_nMaxBodyBytes = kMaxBodyBytes;
+uint64_t g_nMinExpansionBytes = kMinExpansionBytes;
 constexpr long kReceiveBufferBytes = 64 * 1024;
 // HTTP's own default for a body that does not say what it is.
 constexpr char16_t kUnknownMediaType[] = u"application/octet-stream";
@@ -69,6 +78,10 @@ std::optional<std::string_view> HeaderValue(std::string_view line, std::string_v
     return TrimHeaderValue(line.substr(name.size() + 1));
 }
 
+bool ExpandsTooFar(uint64_t decoded, uint64_t encoded) {
+    return decoded > g_nMinExpansionBytes && decoded > kMaxExpansion * encoded;
+}
+
 // OnProgress takes 32-bit numbers: a body over 4 GiB is reported to scale.
 void FitIn32Bits(uint64_t& progress, uint64_t& progressMax) {
     while (progress > UINT32_MAX || progressMax > UINT32_MAX) {
@@ -84,7 +97,8 @@ std::string UserAgent() {
 } // namespace
 
 Binding::Binding(std::u16string url, IBindStatusCallback* callback)
-    : m_pCallback(callback), m_url(std::move(url)), m_finalUrl(m_url) {}
+    : m_pCallback(callback), m_url(std::move(url)), m_finalUrl(m_url),
+      m_nMaxBytes(g_nMaxBodyBytes) {}
 
 Binding::~Binding() {
     if (m_easy)
@@ -98,6 +112,8 @@ HRESULT Binding::QueryInterface(REFIID riid, void** ppv) {
         *ppv = static_cast<IBinding*>(this);
     else if (riid == IID_IBindingHttpInfo)
         *ppv = static_cast<IBindingHttpInfo*>(this);
+    else if (riid == IID_IBindingBodyLimit)
+        *ppv = static_cast<IBindingBodyLimit*>(this);
     else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -167,6 +183,11 @@ void Binding::AddRequestHeaders() {
     }
     if (m_pHeaders)
         curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_pHeaders.get());
+}
+
+void Binding::ReadOnlyPrefix(uint64_t maxBytes) {
+    m_nMaxBytes = maxBytes;
+    m_bPrefixOnly = true;
 }
 
 void Binding::Start(UrlService& service) {
@@ -362,6 +383,9 @@ bool Binding::BeginBody() {
     curl_off_t contentLength = -1;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &contentLength);
     m_nContentLength = m_decoder ? -1 : contentLength;
+    if (!m_bPrefixOnly && m_nContentLength > 0 &&
+        static_cast<uint64_t>(m_nContentLength) > m_nMaxBytes)
+        return FailLocally(kTooLargeReason); // not worth fetching only to fail at the limit
 
     std::string mediaType = MediaType(m_response.contentType);
     PostProgress(BINDSTATUS_MIMETYPEAVAILABLE,
@@ -385,7 +409,7 @@ bool Binding::BeginBody() {
 Binding::Flow Binding::OnBody(const char* data, size_t size) {
     if (m_bNotModified)
         return Flow::Go; // a 304 has no body; whatever comes is not the resource
-    if (FAILED(m_hrLocalFailure))
+    if (FAILED(m_hrLocalFailure) || m_bCut)
         return Flow::Stop; // decided already; libcurl may still have data to hand over
     if (!m_bBodyBegun && !BeginBody())
         return Flow::Stop;
@@ -426,12 +450,20 @@ Binding::Flow Binding::Yield(UrlService& service) {
 }
 
 bool Binding::Store(const char* data, size_t size) {
+    if (!m_bPrefixOnly && m_nBytes + size > m_nMaxBytes)
+        return FailLocally(kTooLargeReason);
+    if (m_decoder && ExpandsTooFar(m_nBytes + size, m_decoder->ConsumedBytes()))
+        return FailLocally(kExpansionReason);
     if (!m_cacheFile || !m_cacheFile->Write(data, size))
         return FailCache(m_cacheFile ? m_cacheFile->error : EIO); // a full disk ends it
     m_nBytes += size;
     PostDownloading();
     if (UrlService* service = UrlService::Get())
         service->Spend(size);
+    if (m_bPrefixOnly && m_nBytes > m_nMaxBytes) {
+        m_bCut = true; // the reader has all it wants; the rest is not fetched
+        return false;
+    }
     return true;
 }
 
@@ -456,6 +488,8 @@ HRESULT Binding::ResultOf(CURLcode code) const {
         return m_nHttpError == 404 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
     if (FAILED(m_hrLocalFailure))
         return m_hrLocalFailure;
+    if (m_bCut)
+        return S_OK; // ended on purpose, whatever libcurl makes of that
     switch (code) {
     case CURLE_OK:
         return S_OK;
@@ -501,7 +535,7 @@ void Binding::OnTransferDone(CURLcode code) {
         hr = ResultOf(code);
     // A compressed stream that stops short lost the end of the file, however well the
     // connection itself ended.
-    if (SUCCEEDED(hr) && m_decoder && !m_decoder->IsComplete()) {
+    if (SUCCEEDED(hr) && m_decoder && !m_bCut && !m_decoder->IsComplete()) {
         FailLocally(kUnreadableBodyReason);
         hr = ResultOf(code);
     }
@@ -639,4 +673,10 @@ void Binding::PostStop() {
 void SetTransferTimeoutsForTesting(long connectMs, long silentSeconds) {
     urlmon::g_nConnectTimeoutMs = connectMs > 0 ? connectMs : urlmon::kConnectTimeoutMs;
     urlmon::g_nSilentSeconds = silentSeconds > 0 ? silentSeconds : urlmon::kSilentSeconds;
+}
+
+void SetBodyLimitsForTesting(uint64_t maxBodyBytes, uint64_t minExpansionBytes) {
+    urlmon::g_nMaxBodyBytes = maxBodyBytes > 0 ? maxBodyBytes : urlmon::kMaxBodyBytes;
+    urlmon::g_nMinExpansionBytes =
+        minExpansionBytes > 0 ? minExpansionBytes : urlmon::kMinExpansionBytes;
 }

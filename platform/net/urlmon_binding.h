@@ -20,7 +20,7 @@ namespace urlmon {
 class BodyDecoder;
 class UrlService;
 
-class Binding final : public IBinding, public IBindingHttpInfo {
+class Binding final : public IBinding, public IBindingHttpInfo, public IBindingBodyLimit {
 public:
     Binding(std::u16string url, IBindStatusCallback* callback);
 
@@ -38,6 +38,8 @@ public:
     long GetResponseStatus() override;
     std::u16string GetETag() override;
     std::u16string GetLastModified() override;
+    // IBindingBodyLimit
+    void ReadOnlyPrefix(uint64_t maxBytes) override;
 
     // Starts the transfer; a URL that cannot be fetched ends with a posted OnStopBinding.
     void Start(UrlService& service);
@@ -72,7 +74,8 @@ private:
     bool OnHeadersComplete();
     Flow OnBody(const char* data, size_t size);
     Flow Yield(UrlService& service);
-    // Decoded body bytes into the cache file.
+    // Decoded body bytes into the cache file, within the body's limits; false stops the
+    // transfer, which has failed unless its reader wanted only what it has now.
     bool Store(const char* data, size_t size);
     // The final response starts: type, address and cache file are known.
     bool BeginBody();
@@ -140,6 +143,9 @@ private:
     std::optional<cache::CacheFile> m_cacheFile;
     uint64_t m_nBytes = 0;         // of the decoded body
     int64_t m_nContentLength = -1; // of the decoded body; -1 when unknown
+    uint64_t m_nMaxBytes;          // of the decoded body
+    bool m_bPrefixOnly = false;    // past m_nMaxBytes the body is cut, not failed
+    bool m_bCut = false;           // the reader has the prefix it wants: a success
     // Bytes at the start of the data libcurl holds back after a yield that were decoded
     // already: it hands the same data over again at the next pass.
     size_t m_nRedelivered = 0;

@@ -67,7 +67,9 @@ std::string_view BodyDecoder::Read() {
         }
         m_stream.next_out = reinterpret_cast<Bytef*>(m_out);
         m_stream.avail_out = kOutBytes;
+        const uInt fed = m_stream.avail_in;
         int result = inflate(&m_stream, Z_NO_FLUSH);
+        m_nConsumed += fed - m_stream.avail_in;
         size_t decoded = kOutBytes - m_stream.avail_out;
         if (result == Z_STREAM_END) {
             m_bEnded = true;

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace urlmon {
@@ -43,6 +44,8 @@ public:
     std::string_view Read();
     // Of the bytes last fed, those still to be decoded.
     size_t InputLeft() const { return m_bDamaged || m_bIgnoring ? 0 : m_stream.avail_in; }
+    // Coded bytes decoded so far, over all streams.
+    uint64_t ConsumedBytes() const { return m_nConsumed; }
     bool IsDamaged() const { return m_bDamaged; }
     // True when the coded body ended where its format says it ends, or was empty.
     bool IsComplete() const;
@@ -58,6 +61,7 @@ private:
     bool m_bDecodedSinceEnd = false; // data came since the last end: a stream is unfinished
     bool m_bRestart = false;         // the next bytes begin a new stream
     bool m_bIgnoring = false;        // what followed the last stream was padding
+    uint64_t m_nConsumed = 0;
     char m_out[kOutBytes];
 };
 

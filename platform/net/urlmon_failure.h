@@ -13,6 +13,9 @@ inline constexpr char16_t kOnlyWebReason[] = u"only http and https addresses can
 inline constexpr char16_t kInvalidAddressReason[] = u"the address is not valid";
 inline constexpr char16_t kNoAnswerReason[] = u"the server did not answer";
 inline constexpr char16_t kOutOfMemoryReason[] = u"not enough memory";
+inline constexpr char16_t kTooLargeReason[] = u"the server sent a body larger than any real tone";
+inline constexpr char16_t kExpansionReason[] =
+    u"the server sent a compressed body that expands beyond any real tone";
 
 // The reason phrase of a status line ("HTTP/1.1 404 Not Found" gives "Not Found"); empty when
 // the line carries none, as HTTP/2's never does.

@@ -155,6 +155,19 @@ protected:
         s.Get("/cut", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(kCutPage, "text/html");
         });
+        // A page that never ends, of a type the server does not compress, so that it streams.
+        s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/octet-stream", [](size_t, httplib::DataSink& sink) {
+                    static const std::string anchors = [] {
+                        std::string text;
+                        while (text.size() < 16 * 1024)
+                            text += "<a href=next>2</a>";
+                        return text;
+                    }();
+                    return sink.write(anchors.data(), anchors.size()); // false once the client goes
+                });
+        });
         s.Get("/old", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/new/dir/page.html");
         });
@@ -286,6 +299,16 @@ TEST_F(MshtmlLoad, APageLongerThanTheDocumentReadsIsToldCut) {
         EXPECT_EQ(info->WasPageCut(), cut) << limit;
         EXPECT_EQ(AnchorsOf(m_document.get()).size(), cut ? 1u : 2u);
     }
+
+    // The transfer itself stops once past the limit: a page without end loads, cut.
+    HtmlParseLimits limits;
+    limits.maxPageBytes = 64 * 1024;
+    ASSERT_TRUE(LoadToCompletion(m_server.Url16("/endless"), new HtmlDocument(limits)));
+    EXPECT_EQ(m_observer->result, S_OK);
+    CComPtr<IHTMLDocumentLoadInfo> info;
+    ASSERT_EQ(m_document->QueryInterface(IID_IHTMLDocumentLoadInfo, info.ppv()), S_OK);
+    EXPECT_TRUE(info->WasPageCut());
+    EXPECT_GE(AnchorsOf(m_document.get()).size(), limits.maxPageBytes / 18) << "each one within";
 }
 
 TEST_F(MshtmlLoad, RelativeLinksFollowTheRedirect) {

@@ -230,6 +230,7 @@ protected:
         m_lockstep.Release();
         UrlServiceShutdown();
         SetTransferTimeoutsForTesting(0, 0);
+        SetBodyLimitsForTesting(0, 0);
     }
 
     Download Start(const std::string& path, HRESULT* bindResult = nullptr) {
@@ -260,6 +261,16 @@ protected:
             if (n.status == BINDSTATUS_DOWNLOADINGDATA)
                 m_lockstep.Acknowledge(n.progress);
         };
+    }
+
+    // The largest "downloading" progress reported.
+    static ULONG Downloaded(const Recorder& recorder) {
+        ULONG most = 0;
+        for (const Notification& n : recorder.events) {
+            if (n.kind == Notification::Progress && n.status == BINDSTATUS_DOWNLOADINGDATA)
+                most = std::max(most, n.progress);
+        }
+        return most;
     }
 
     static constexpr size_t kZeros = 32u << 20;
@@ -472,6 +483,29 @@ TEST_F(DownloadTest, ACompressedBodyThatCannotBeReadFailsTheTransfer) {
         EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE) << query;
         EXPECT_EQ(d->Reason(), "the server's compressed data could not be read") << query;
         EXPECT_TRUE(CacheIsEmpty()) << query;
+    }
+}
+
+TEST_F(DownloadTest, ABodyBeyondAnyRealToneFailsAtItsLimitAndLeavesNothingInTheCache) {
+    constexpr uint64_t kLimit = 100000;
+    constexpr char kTooLarge[] = "the server sent a body larger than any real tone";
+    struct Case {
+        std::string path;
+        uint64_t maxBody, minExpansion;
+        std::string reason;
+    } cases[] = {
+        {"/gzip/Tone.l6t", kLimit, 0, kTooLarge},    // found out as it is decoded
+        {"/huge?size=200000", kLimit, 0, kTooLarge}, // announced: not even fetched
+        {"/zeros", 0, 1u << 20,
+         "the server sent a compressed body that expands beyond any real tone"},
+    };
+    for (const Case& c : cases) {
+        SetBodyLimitsForTesting(c.maxBody, c.minExpansion);
+        Download d = Run(c.path);
+        EXPECT_EQ(d->Result(), INET_E_DOWNLOAD_FAILURE) << c.path;
+        EXPECT_EQ(d->Reason(), c.reason) << c.path;
+        EXPECT_LE(Downloaded(*d.get()), c.maxBody ? c.maxBody : c.minExpansion) << c.path;
+        EXPECT_TRUE(CacheIsEmpty()) << c.path;
     }
 }
 
