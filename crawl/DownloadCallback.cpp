@@ -95,7 +95,14 @@ HRESULT CDownloadCallback::OnStopBinding(HRESULT hresult, LPCWSTR szError) {
     m_hrResult = hresult;
     StrCpyN(m_szError, szError ? szError : u"", 260);
     m_bDone = 1;
-    Log(u"OnStopBinding");
+    // A failed transfer says why, in the service's words.
+    if (FAILED(hresult) && m_szError[0]) {
+        WCHAR szLine[1024];
+        wnsprintf(szLine, 1024, u"OnStopBinding: %s", m_szError);
+        Log(szLine);
+    } else {
+        Log(u"OnStopBinding");
+    }
     return S_OK;
 }
 

@@ -99,13 +99,14 @@ TEST_F(ObserverTest, LogsEveryNotificationAndRecordsTheStop) {
     observer->OnDataAvailable(0x7, 10, nullptr, &medium);
     observer->OnDataAvailable(0x1, 10, nullptr, nullptr);
     observer->OnObjectAvailable(IID_IUnknown, nullptr);
-    EXPECT_EQ(observer->OnStopBinding(INET_E_RESOURCE_NOT_FOUND, u"ignored"), S_OK);
+    EXPECT_EQ(observer->OnStopBinding(INET_E_RESOURCE_NOT_FOUND, u"HTTP 404 Not Found"), S_OK);
     EXPECT_EQ(observer->m_hrResult, INET_E_RESOURCE_NOT_FOUND);
     EXPECT_EQ(observer->m_bDone, 1);
+    // A failed transfer's line says why.
     EXPECT_EQ(m_progress->GetLogText(), u"GetPriority\r\nOnLowResource\r\n"
                                         u"OnDataAvailable grfBSCF=0x00000007 tymed=4\r\n"
                                         u"OnDataAvailable grfBSCF=0x00000001 tymed=-432\r\n"
-                                        u"OnObjectAvailable\r\nOnStopBinding");
+                                        u"OnObjectAvailable\r\nOnStopBinding: HTTP 404 Not Found");
 }
 
 TEST_F(ObserverTest, GetBindInfoZeroesTheCallersStructureButItsSize) {
