@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget
   libgtk-3-dev at-spi2-core dbus python3-pyatspi
   librsvg2-bin dpkg-dev file lintian appstream
+  exfatprogs exfat-fuse
 )
 
 missing=()

@@ -1,11 +1,13 @@
 // Storing a cache file under a tone's name: linked when it can be, copied otherwise, never
-// over a name that is taken, and never leaving a temporary file behind.
+// over a name that is taken, and never leaving a temporary file behind, on any file system.
 #include "platform/files/files.h"
 #include "platform/text/text.h"
+#include "tests/support/ExfatFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -41,18 +43,19 @@ protected:
         ::lstat(path.c_str(), &status);
         return status.st_ino;
     }
-    int Store(const fs::path& from, const fs::path& to) {
+    int Store(const fs::path& from, const fs::path& to, StoreWay way = StoreWay::MoveIntoPlace) {
         return StoreCacheFileNoReplace(FromUtf8(from.string()).c_str(),
-                                       FromUtf8(to.string()).c_str());
+                                       FromUtf8(to.string()).c_str(), way);
     }
-    // The names in the tones folder, so that a stray temporary file shows.
-    std::vector<std::string> Tones() const {
+    // The names in a folder, so that a stray temporary file shows.
+    static std::vector<std::string> Names(const fs::path& folder) {
         std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(m_root / "tones"))
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
+    std::vector<std::string> Tones() const { return Names(m_root / "tones"); }
 
     static inline int s_nCase = 0;
     fs::path m_root;
@@ -109,10 +112,15 @@ TEST_F(StoreTest, LeftoverTemporariesAreRemovedAndNothingThatOnlyLooksLikeOne) {
     fs::create_directory(tones / ".pm-1111111111111111.part");
     fs::create_symlink(tones / "Pad.l6t", tones / ".pm-2222222222222222.part");
 
+    // Another copy of the program storing into the folder holds its temporary file's lock.
+    PartFile live(tones);
+    ASSERT_TRUE(live.IsOpen()) << std::strerror(live.error());
+
     EXPECT_EQ(RemoveLeftoverPartFiles(FromUtf8(tones.string()).c_str()), 2);
     std::vector<std::string> expected = kept;
     expected.push_back(".pm-1111111111111111.part");
     expected.push_back(".pm-2222222222222222.part");
+    expected.push_back(fs::path(live.path()).filename().string());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Tones(), expected);
     EXPECT_EQ(Read(tones / "Pad.l6t"), "keep") << "a link's target is left alone";
@@ -124,6 +132,11 @@ TEST_F(StoreTest, AProbeCreatesAFileToTellWhetherAFolderTakesFiles) {
     };
     EXPECT_EQ(probe(m_root / "tones"), 0);
     EXPECT_TRUE(Tones().empty()) << "the probe is gone";
+    FolderTraits traits;
+    ASSERT_EQ(ProbeFolder(FromUtf8((m_root / "tones").string()).c_str(), &traits), 0);
+    EXPECT_EQ(traits.way, StoreWay::MoveIntoPlace);
+    EXPECT_FALSE(traits.refusesReservedCharacters);
+    EXPECT_TRUE(Tones().empty());
 
     EXPECT_EQ(probe(m_root / "missing"), ENOENT);
     Write(m_root / "file", "");
@@ -135,4 +148,42 @@ TEST_F(StoreTest, AProbeCreatesAFileToTellWhetherAFolderTakesFiles) {
         EXPECT_EQ(probe(m_root / "tones"), EACCES);
         fs::permissions(m_root / "tones", fs::perms(0755));
     }
+}
+
+TEST_F(StoreTest, OnAnExfatStickTonesAreWrittenInPlaceNeverOverAFileNorLeftHalfWritten) {
+    ExfatFolder stick;
+    if (!stick.SkipReason().empty())
+        GTEST_SKIP() << stick.SkipReason();
+    const fs::path tones = stick.Folder();
+
+    // No hard links, no RENAME_NOREPLACE, and no ':' or '?' in names: the probe finds it all.
+    FolderTraits traits;
+    ASSERT_EQ(ProbeFolder(FromUtf8(tones.string()).c_str(), &traits), 0);
+    EXPECT_EQ(traits.way, StoreWay::WriteInPlace);
+    EXPECT_TRUE(traits.refusesReservedCharacters);
+
+    const fs::path cached = m_root / "cache" / "Pad[1].l6t";
+    Write(cached, "tone bytes");
+    ASSERT_EQ(Store(cached, tones / "Pad.l6t", StoreWay::WriteInPlace), 0);
+    EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
+    const fs::path other = m_root / "cache" / "Pad[2].l6t";
+    Write(other, "other bytes");
+    EXPECT_EQ(Store(other, tones / "Pad.l6t", StoreWay::WriteInPlace), EEXIST);
+    EXPECT_EQ(Store(other, tones / "Pad.l6t"), EEXIST);
+    EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
+
+    // Not told the way, the store finds it; a tone larger than half the free room still fits,
+    // as its temporary copy is gone before it is written in place.
+    const auto free = fs::space(tones).available;
+    const std::string large(free * 3 / 5, 'L');
+    Write(m_root / "cache" / "Large.l6t", large);
+    ASSERT_EQ(Store(m_root / "cache" / "Large.l6t", tones / "Large.l6t"), 0);
+    EXPECT_TRUE(Read(tones / "Large.l6t") == large);
+
+    // The stick is full: the half-written file goes, and nothing else is left.
+    Write(m_root / "cache" / "Huge.l6t", std::string(free, 'H'));
+    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t", StoreWay::WriteInPlace),
+              ENOSPC);
+    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t"), ENOSPC);
+    EXPECT_EQ(Names(tones), (std::vector<std::string>{"Large.l6t", "Pad.l6t"}));
 }
