@@ -8,9 +8,11 @@
 #include "crawl/CrawlProgress.h"
 #include "crawl/HarvestRecord.h"
 #include "crawl/UrlSet.h"
+#include "platform/files/files.h"
 #include "platform/html/mshtml.h"
 
 #include <string>
+#include <unordered_map>
 
 class CCrawlEngine {
 public:
@@ -43,10 +45,15 @@ private:
     void ToneUnchanged(LPCWSTR url);
     // Tells once, in the log and the outcome, why the harvest record could not be used.
     void NoteRecordProblem();
+    // What storing in folder can count on (the way to store, the characters its names may
+    // hold), asked once per folder and crawl, so every name of the crawl follows one answer.
+    FolderTraits TraitsOfFolder(const std::u16string& folder);
     // A transfer that failed because the download cache cannot be written ends the crawl.
     void CheckCacheFailure(HRESULT hr, LPCWSTR reason);
     // Ends the crawl as Cancel ends it, keeping why for the user.
     void StopCrawl(std::u16string reason);
 
     CHarvestRecord m_record;
+    // The folders that tones went to in this crawl and what storing there can count on.
+    std::unordered_map<std::u16string, FolderTraits> m_folderTraits;
 };

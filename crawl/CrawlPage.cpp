@@ -58,6 +58,8 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     CComPtr<IOleObject> pObject;
 
     const bool bStartPage = !std::exchange(m_outcome.m_bStartPageDone, true);
+    if (bStartPage)
+        m_folderTraits.clear(); // a new crawl asks each folder again: a stick may be another
     auto failed = [&](HRESULT hr, LPCWSTR reason) {
         ++m_outcome.m_nFailedPages;
         if (bStartPage)

@@ -47,12 +47,12 @@ bool MakeCandidate(LPCWSTR destination, int n, WCHAR (&szCandidate)[MAX_PATH]) {
 // store itself finds out whether a name is free (it never replaces a file), so a free name
 // costs no separate look.
 // *chosen is the name that holds the tone's bytes afterwards.
-Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, int* error,
+Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, StoreWay way, int* error,
                           WCHAR (&szCandidate)[MAX_PATH]) {
     for (int n = 0; n <= kMaxVariant; ++n) {
         if (!MakeCandidate(destination, n, szCandidate))
             return Outcome::NoFreeName; // nothing is ever written to a cut-down path
-        *error = StoreCacheFileNoReplace(source, szCandidate);
+        *error = StoreCacheFileNoReplace(source, szCandidate, way);
         if (*error == 0)
             return Outcome::Copied;
         if (*error != EEXIST)
@@ -93,21 +93,22 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
         return;
     }
 
+    const std::u16string folder = SaveFolderFromField(ReadSaveFolder());
+    const FolderTraits traits = TraitsOfFolder(folder);
     WCHAR szFileName[MAX_PATH];
     MakeFileName(cacheFile, szFileName);
-    bool bStorable = MakeStorableName(szFileName);
+    bool bStorable = MakeStorableName(szFileName, traits.refusesReservedCharacters);
     WCHAR szStatus[1024];
     wnsprintf(szStatus, 1024, u"Copying tone %s", szFileName);
     m_pProgress->SetToneStatus(szStatus);
 
-    const std::u16string folder = SaveFolderFromField(ReadSaveFolder());
     WCHAR szDestination[MAX_PATH];
     WCHAR szStored[MAX_PATH];
     Outcome outcome = Outcome::NoFreeName; // also a name that cannot be one, or too long
     int error = 0;
     if (bStorable && PathCombine(szDestination, folder.c_str(), szFileName) &&
         StrCmpI(PathFindFileName(szDestination), szFileName) == 0)
-        outcome = CopyUnderFreeName(cacheFile, szDestination, &error, szStored);
+        outcome = CopyUnderFreeName(cacheFile, szDestination, traits.way, &error, szStored);
 
     int folderError = 0;
     switch (outcome) {
@@ -143,4 +144,16 @@ void CCrawlEngine::ToneUnchanged(LPCWSTR url) {
     m_outcome.ToneDealtWith(url);
     m_pProgress->AppendLog(u"The server reported the tone unchanged; the stored copy is kept.");
     m_visited.Add(url);
+}
+
+FolderTraits CCrawlEngine::TraitsOfFolder(const std::u16string& folder) {
+    if (const auto known = m_folderTraits.find(folder); known != m_folderTraits.end())
+        return known->second;
+    // A folder that cannot be asked now is asked again at the next tone; meanwhile nothing is
+    // assumed of it, and storing says what is wrong.
+    FolderTraits traits;
+    if (ProbeFolder(folder.c_str(), &traits) != 0)
+        return FolderTraits{};
+    m_folderTraits.emplace(folder, traits);
+    return traits;
 }

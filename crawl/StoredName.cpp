@@ -1,4 +1,5 @@
 #include "crawl/StoredName.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "platform/text/text_utf8.h"
 
@@ -9,8 +10,14 @@ namespace {
 // Most file systems hold names of up to 255 bytes.
 constexpr size_t kMaxNameBytes = 255;
 
-bool IsForbidden(char16_t c) {
-    return c < 0x20 || c == 0x7F || c == u'/' || c == u'\\';
+bool IsForbidden(char16_t c, bool folderRefusesReserved) {
+    return c < 0x20 || c == 0x7F || c == u'/' || c == u'\\' ||
+           (folderRefusesReserved && kReservedNameCharacters.find(c) != std::u16string::npos);
+}
+
+void ReplaceTrailingDotsAndBlanks(std::u16string& text) {
+    for (auto c = text.rbegin(); c != text.rend() && (*c == u'.' || *c == u' '); ++c)
+        *c = u'_';
 }
 
 size_t Utf8Length(std::u16string_view text) {
@@ -29,14 +36,16 @@ void ShortenTo(std::u16string& text, size_t maxBytes) {
 
 } // namespace
 
-bool MakeStorableName(LPWSTR name) {
+bool MakeStorableName(LPWSTR name, bool folderRefusesReserved) {
     std::u16string text(name);
     for (char16_t& c : text) {
-        if (IsForbidden(c))
+        if (IsForbidden(c, folderRefusesReserved))
             c = u'_';
     }
     if (text.empty() || text == u"." || text == u"..")
         return false;
+    if (text.front() == u'.')
+        text.front() = u'_';
 
     if (Utf8Length(text) > kMaxNameBytes) {
         std::u16string extension(PathFindExtension(text.c_str()));
@@ -48,6 +57,8 @@ bool MakeStorableName(LPWSTR name) {
             return false;
         text = base + extension;
     }
+    if (folderRefusesReserved)
+        ReplaceTrailingDotsAndBlanks(text);
     StrCpyN(name, text.c_str(), static_cast<int>(text.size() + 1));
     return true;
 }

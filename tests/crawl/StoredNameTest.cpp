@@ -10,10 +10,10 @@
 
 namespace {
 
-std::u16string Storable(std::u16string name, bool* ok = nullptr) {
+std::u16string Storable(std::u16string name, bool* ok = nullptr, bool refusesReserved = false) {
     WCHAR buffer[260];
     StrCpyN(buffer, name.c_str(), 260);
-    bool result = MakeStorableName(buffer);
+    bool result = MakeStorableName(buffer, refusesReserved);
     if (ok)
         *ok = result;
     return buffer;
@@ -21,11 +21,22 @@ std::u16string Storable(std::u16string name, bool* ok = nullptr) {
 
 TEST(StoredName, PlainNamesPassUnchanged) {
     EXPECT_EQ(Storable(u"Café Noir.l6t"), u"Café Noir.l6t");
-    EXPECT_EQ(Storable(u"..hidden"), u"..hidden");
+    EXPECT_EQ(Storable(u"Lead: Crunch?.l6t"), u"Lead: Crunch?.l6t") << "where the folder takes it";
+    EXPECT_EQ(Storable(u"Pad. .l6t", nullptr, true), u"Pad. .l6t");
+}
+
+TEST(StoredName, NeverHiddenNorAsTheFolderRefuses) {
+    // A leading dot would hide the tone and could make it pass for a temporary file.
+    EXPECT_EQ(Storable(u".pm-0123456789abcdef.part"), u"_pm-0123456789abcdef.part");
+    EXPECT_EQ(Storable(u"..hidden"), u"_.hidden");
+
+    EXPECT_EQ(Storable(u"Lead: Crunch?.l6t", nullptr, true), u"Lead_ Crunch_.l6t");
+    EXPECT_EQ(Storable(u"a*b\"c<d>e|f.l6t", nullptr, true), u"a_b_c_d_e_f.l6t");
+    EXPECT_EQ(Storable(u"Pad. .", nullptr, true), u"Pad___") << "the end such systems drop";
 }
 
 TEST(StoredName, KeepsOnePathComponent) {
-    EXPECT_EQ(Storable(u"../../etc/passwd"), u".._.._etc_passwd");
+    EXPECT_EQ(Storable(u"../../etc/passwd"), u"_._.._etc_passwd");
     EXPECT_EQ(Storable(u"a\\b"), u"a_b");
     EXPECT_EQ(Storable(u"tab\there\x01\x7f.l6t"), u"tab_here__.l6t");
 }

@@ -2,6 +2,7 @@
 // an ordinary one, one that is cancelled, and a hostile one.
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "tests/support/ExfatFolder.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/TestServer.h"
 #include "tools/DemoServer.h"
@@ -176,7 +177,7 @@ TEST_F(EndToEndTest, AHostileLibraryCannotWriteOutsideTheFolderOrReadLocalFiles)
                 "?l6file\">1</a>"
                 "<a href=\"javascript:alert('l6file')\">2</a>"
                 "<a href=\"/l6file/a\">a</a><a href=\"/l6file/b\">b</a><a href=\"/l6file/c\">c</a>"
-                "<a href=\"/l6file/d\">d</a><a href=\"/l6file/e\">e</a>"
+                "<a href=\"/l6file/d\">d</a><a href=\"/l6file/e\">e</a><a href=\"/l6file/f\">f</a>"
                 "<a href=\"/library.html?p=%2e%2e\">3</a>",
             "text/html");
     });
@@ -193,9 +194,12 @@ TEST_F(EndToEndTest, AHostileLibraryCannotWriteOutsideTheFolderOrReadLocalFiles)
                tone("attachment; filename=\"" + std::string(600, 'x') + ".l6t\"", "C"));
     server.Get("/l6file/d", tone("attachment; filename=\"error.l6t\"", "error page", 500));
     server.Get("/l6file/e", tone("attachment; filename=\"..\"", "E"));
+    // A tone named like one of the program's temporary files.
+    server.Get("/l6file/f", tone("attachment; filename=\".pm-0123456789abcdef.part\"", "F"));
     m_server.Start();
 
     Crawl("/library.html");
+    Crawl("/library.html"); // whose start sweeps away what a killed run left
 
     EXPECT_FALSE(fs::exists(outside));
     for (auto& entry : fs::directory_iterator(m_configHome))
@@ -209,7 +213,8 @@ TEST_F(EndToEndTest, AHostileLibraryCannotWriteOutsideTheFolderOrReadLocalFiles)
         EXPECT_LE(name.size(), 255u);
         EXPECT_EQ(name.find(".pm-"), std::string::npos) << "a temporary file was left";
     }
-    EXPECT_EQ(stored.size(), 4u); // a, b, c and e under safe names; not the error page
+    EXPECT_EQ(stored.size(), 5u); // a, b, c, e and f under safe names; not the error page
+    EXPECT_EQ(stored["_pm-0123456789abcdef.part"], "F") << "no tone is taken for a leftover";
 }
 
 TEST_F(EndToEndTest, AFolderThatGoesAwayStopsTheCrawlAndTheUserIsTold) {
@@ -241,6 +246,47 @@ TEST_F(EndToEndTest, AFolderThatGoesAwayStopsTheCrawlAndTheUserIsTold) {
     EXPECT_EQ(Outcome().rfind(u"Stopped: 5 new tones stored, 1 failed, in ", 0), 0u)
         << ToWx(Outcome());
     EXPECT_TRUE(m_dlg->IsEnabled());
+}
+
+TEST_F(EndToEndTest, OnAnExfatStickEveryToneIsStoredAndFoundThereAgain) {
+    ExfatFolder stick;
+    if (!stick.SkipReason().empty())
+        GTEST_SKIP() << stick.SkipReason();
+    m_folder = stick.Folder() / "Tones";
+    auto& server = m_server.server();
+    server.Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        std::string html;
+        for (int i = 0; i < 4; ++i)
+            html += "<a href=\"/l6file/" + std::to_string(i) + "\">tone</a>";
+        res.set_content(html, "text/html");
+    });
+    const std::pair<std::string, std::string> tones[] = {
+        {"filename=\"Lead: Crunch?.l6t\"", std::string(3000, 'L')},
+        {"filename*=UTF-8''Caf%C3%A9%20%3CNoir%3E.l6t", std::string(4000, 'C')},
+        {"filename=\"Pad.l6t\"", std::string(5000, 'P')},
+        {"filename=\"Pad.l6t\"", std::string(5000, 'p')},
+    };
+    server.Get(R"(/l6file/(\d))", [&](const httplib::Request& req, httplib::Response& res) {
+        const auto& [disposition, bytes] = tones[std::stoi(req.matches[1])];
+        res.set_header("Content-Disposition", "attachment; " + disposition);
+        res.set_content(bytes, "application/octet-stream");
+    });
+    m_server.Start();
+
+    Crawl("/library.html");
+    const std::map<std::string, std::string> expected = {{"Lead_ Crunch_.l6t", tones[0].second},
+                                                         {"Café _Noir_.l6t", tones[1].second},
+                                                         {"Pad.l6t", tones[2].second},
+                                                         {"Pad[1].l6t", tones[3].second}};
+    EXPECT_TRUE(Stored() == expected);
+    EXPECT_EQ(Outcome().rfind(u"4 new tones stored, in ", 0), 0u) << ToWx(Outcome());
+
+    // The same names again, so every tone is found already there.
+    Crawl("/library.html");
+    EXPECT_TRUE(Stored() == expected);
+    EXPECT_EQ(Outcome().rfind(u"0 new tones stored, 4 already there, in ", 0), 0u)
+        << ToWx(Outcome());
+    EXPECT_TRUE(m_boxes.empty());
 }
 
 TEST_F(EndToEndTest, AStartPageThatCannotBeFetchedIsToldInWords) {
