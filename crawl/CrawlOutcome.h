@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 struct CCrawlOutcome {
@@ -19,6 +20,9 @@ struct CCrawlOutcome {
     // A failure of the folder or the download cache that ended the crawl early: every later
     // tone would have failed the same way. Empty while the crawl may go on.
     std::u16string m_szStopReason;
+    // Why the first tone that could not be stored was not, with its name, as the user reads
+    // it ("couldn't store \"Pad.l6t\": No space left on device"); empty while none failed so.
+    std::u16string m_szStoreFailure;
     // Why the harvest record could not be used (every tone was downloaded); empty when it was.
     std::u16string m_szRecordProblem;
 
@@ -28,6 +32,14 @@ struct CCrawlOutcome {
         if (!m_failedTones.empty())
             m_failedTones.erase(url);
     }
+    // A tone that could not be stored: a failure whose reason the outcome line keeps, for
+    // the first such tone.
+    void ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason) {
+        ToneFailed(url);
+        if (m_szStoreFailure.empty())
+            m_szStoreFailure =
+                u"couldn't store \"" + std::u16string(fileName) + u"\": " + std::u16string(reason);
+    }
     int FailedTones() const { return static_cast<int>(m_failedTones.size()); }
 
 private:
@@ -35,5 +47,6 @@ private:
 };
 
 // The line the main window keeps after a crawl, for example
-// "35 new tones stored, 12 already there, 1 failed, in 0:00:07".
+// "35 new tones stored, 12 already there, 1 failed, in 0:00:07", followed by why the first
+// tone that could not be stored was not, if one could not.
 std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled, int64_t elapsedSeconds);

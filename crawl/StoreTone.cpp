@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kMaxVariant = 255;
 
-enum class Outcome { Copied, CopyFailed, AlreadyThere, NoFreeName };
+enum class Outcome { Copied, CopyFailed, AlreadyThere, NoFreeName, NameTooLong, NoFileName };
 
 // The stored name: the cache file's own name without the cache's [N], decoded.
 void MakeFileName(LPCWSTR cacheFile, WCHAR (&szFileName)[MAX_PATH]) {
@@ -51,7 +51,7 @@ Outcome CopyUnderFreeName(LPCWSTR source, LPCWSTR destination, StoreWay way, int
                           WCHAR (&szCandidate)[MAX_PATH]) {
     for (int n = 0; n <= kMaxVariant; ++n) {
         if (!MakeCandidate(destination, n, szCandidate))
-            return Outcome::NoFreeName; // nothing is ever written to a cut-down path
+            return Outcome::NameTooLong; // nothing is ever written to a cut-down path
         *error = StoreCacheFileNoReplace(source, szCandidate, way);
         if (*error == 0)
             return Outcome::Copied;
@@ -82,6 +82,21 @@ std::u16string Reason(int error) {
     return FromUtf8(std::strerror(error));
 }
 
+// Why a tone was not stored, in words.
+std::u16string WhyNotStored(Outcome outcome, int error) {
+    switch (outcome) {
+    case Outcome::NoFreeName:
+        return u"the name and its " + FromUtf8(std::to_string(kMaxVariant)) +
+               u" numbered variants hold other files";
+    case Outcome::NameTooLong:
+        return Reason(ENAMETOOLONG);
+    case Outcome::NoFileName:
+        return u"no file can have that name";
+    default:
+        return Reason(error);
+    }
+}
+
 } // namespace
 
 void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators) {
@@ -104,7 +119,7 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
 
     WCHAR szDestination[MAX_PATH];
     WCHAR szStored[MAX_PATH];
-    Outcome outcome = Outcome::NoFreeName; // also a name that cannot be one, or too long
+    Outcome outcome = bStorable ? Outcome::NameTooLong : Outcome::NoFileName;
     int error = 0;
     if (bStorable && PathCombine(szDestination, folder.c_str(), szFileName) &&
         StrCmpI(PathFindFileName(szDestination), szFileName) == 0)
@@ -124,14 +139,16 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
         m_record.Remember(folder, url, validators, szStored);
         break;
     case Outcome::CopyFailed:
-        m_outcome.ToneFailed(url);
+        m_outcome.ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
         m_pProgress->UpdateTotals(false);
         if (IsFolderFailure(error, folder.c_str(), &folderError))
             StopCrawl(u"The crawl was stopped: couldn't store tones in the folder " + folder +
                       u": " + Reason(folderError) + u".");
         break;
     case Outcome::NoFreeName: // this tone's name cannot be stored here
-        m_outcome.ToneFailed(url);
+    case Outcome::NameTooLong:
+    case Outcome::NoFileName:
+        m_outcome.ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
         break;
     }
 

@@ -34,6 +34,14 @@ TEST(OutcomeLineTest, CountsInTheSingularAndPluralAndOnlyWhatHappened) {
     outcome.m_szStopReason = u"The crawl was stopped: the folder is gone.";
     EXPECT_EQ(FormatOutcome(outcome, false, 0).substr(0, 21), u"Stopped: 1 new tone s");
 
+    // The first tone that could not be stored tells why, once.
+    CCrawlOutcome unstored;
+    unstored.ToneNotStored(u"http://a/l6file/2", u"Lead: Crunch?.l6t", u"Invalid argument");
+    unstored.ToneNotStored(u"http://a/l6file/3", u"Pad.l6t", u"No space left on device");
+    EXPECT_EQ(FormatOutcome(unstored, false, 1),
+              u"0 new tones stored, 2 failed, in 0:00:01; couldn't store \"Lead: Crunch?.l6t\": "
+              u"Invalid argument");
+
     CCrawlOutcome dead;
     dead.m_szStartPageError = u"The start page could not be fetched: connection refused";
     dead.m_nFailedPages = 1;

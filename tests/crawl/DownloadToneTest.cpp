@@ -68,8 +68,10 @@ TEST_F(ToneTest, UsesTheFirstFreeVariantAndGivesUpWhenAllAreTaken) {
     EXPECT_EQ(Folder().size(), 3u + 256u);
     EXPECT_EQ(m_progress->m_nNewFiles, 1);
     EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Bar").c_str()));
-    // A failure of one tone is counted and the crawl goes on.
+    // A failure of one tone is counted, told in words, and the crawl goes on.
     EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
+    EXPECT_EQ(m_engine.m_outcome.m_szStoreFailure,
+              u"couldn't store \"Bar\": the name and its 255 numbered variants hold other files");
     EXPECT_FALSE(m_progress->m_bCancel);
 }
 
