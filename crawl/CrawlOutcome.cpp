@@ -50,8 +50,8 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
         line +=
             u", " + Counted(outcome.m_nCutPages, u"page", u"pages", u" too large to read whole");
     line += u", in " + Elapsed(elapsedSeconds);
-    if (!outcome.m_szStoreFailure.empty())
-        line += u"; " + outcome.m_szStoreFailure;
+    if (!outcome.m_szFirstFailure.empty())
+        line += u"; " + outcome.m_szFirstFailure;
     if (!outcome.m_szRecordProblem.empty())
         line += u"; the harvest record could not be used: " + outcome.m_szRecordProblem;
     return line;

@@ -20,9 +20,10 @@ struct CCrawlOutcome {
     // A failure of the folder or the download cache that ended the crawl early: every later
     // tone would have failed the same way. Empty while the crawl may go on.
     std::u16string m_szStopReason;
-    // Why the first tone that could not be stored was not, with its name, as the user reads
-    // it ("couldn't store \"Pad.l6t\": No space left on device"); empty while none failed so.
-    std::u16string m_szStoreFailure;
+    // Why the first tone or page that failed did, with its name, as the user reads it
+    // ("couldn't store \"Pad.l6t\": No space left on device"); empty while none failed. The
+    // log that told it first is emptied with the next tone, so the outcome line keeps it.
+    std::u16string m_szFirstFailure;
     // Why the harvest record could not be used (every tone was downloaded); empty when it was.
     std::u16string m_szRecordProblem;
 
@@ -32,21 +33,34 @@ struct CCrawlOutcome {
         if (!m_failedTones.empty())
             m_failedTones.erase(url);
     }
-    // A tone that could not be stored: a failure whose reason the outcome line keeps, for
-    // the first such tone.
+    // A tone that could not be fetched or stored, and a page that could not be fetched:
+    // failures whose reason the outcome line keeps, for the first of them.
+    void ToneNotFetched(LPCWSTR url, LPCWSTR name, std::u16string_view reason) {
+        ToneFailed(url);
+        KeepFirstFailure(u"couldn't fetch \"", name, reason);
+    }
     void ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason) {
         ToneFailed(url);
-        if (m_szStoreFailure.empty())
-            m_szStoreFailure =
-                u"couldn't store \"" + std::u16string(fileName) + u"\": " + std::u16string(reason);
+        KeepFirstFailure(u"couldn't store \"", fileName, reason);
+    }
+    void PageFailed(LPCWSTR url, std::u16string_view reason) {
+        ++m_nFailedPages;
+        KeepFirstFailure(u"couldn't fetch the page \"", url, reason);
     }
     int FailedTones() const { return static_cast<int>(m_failedTones.size()); }
 
 private:
+    void KeepFirstFailure(std::u16string_view what, LPCWSTR name, std::u16string_view reason) {
+        if (!m_szFirstFailure.empty())
+            return;
+        m_szFirstFailure = std::u16string(what) + name + u"\": ";
+        m_szFirstFailure += reason.empty() ? u"the download failed" : reason;
+    }
+
     std::unordered_set<std::u16string> m_failedTones;
 };
 
 // The line the main window keeps after a crawl, for example
 // "35 new tones stored, 12 already there, 1 failed, in 0:00:07", followed by why the first
-// tone that could not be stored was not, if one could not.
+// tone or page that failed did, if one failed.
 std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled, int64_t elapsedSeconds);

@@ -61,7 +61,7 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     if (bStartPage)
         m_folderTraits.clear(); // a new crawl asks each folder again: a stick may be another
     auto failed = [&](HRESULT hr, LPCWSTR reason) {
-        ++m_outcome.m_nFailedPages;
+        m_outcome.PageFailed(url, reason ? reason : u"");
         if (bStartPage)
             m_outcome.m_szStartPageError = StartPageError(hr, reason);
         CheckCacheFailure(hr, reason);

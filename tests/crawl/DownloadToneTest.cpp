@@ -70,7 +70,7 @@ TEST_F(ToneTest, UsesTheFirstFreeVariantAndGivesUpWhenAllAreTaken) {
     EXPECT_TRUE(m_engine.m_visited.Contains(Url("/l6file/Bar").c_str()));
     // A failure of one tone is counted, told in words, and the crawl goes on.
     EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
-    EXPECT_EQ(m_engine.m_outcome.m_szStoreFailure,
+    EXPECT_EQ(m_engine.m_outcome.m_szFirstFailure,
               u"couldn't store \"Bar\": the name and its 255 numbered variants hold other files");
     EXPECT_FALSE(m_progress->m_bCancel);
 }
@@ -134,6 +134,9 @@ TEST_F(ToneTest, AFailedTransferStoresNothingAndIsFetchedAgainWhenMetAgain) {
     EXPECT_TRUE(Folder().empty());
     EXPECT_FALSE(m_engine.m_visited.Contains(url.c_str()));
     EXPECT_EQ(Hits("/l6file/missing.l6t"), 2);
+    // The log that told why is emptied with the tone; the outcome line keeps the reason.
+    EXPECT_EQ(m_engine.m_outcome.m_szFirstFailure,
+              u"couldn't fetch \"" + url + u"\": HTTP 404 Not Found");
 }
 
 TEST_F(ToneTest, TheFolderFieldIsReadAgainAndTrimmed) {
