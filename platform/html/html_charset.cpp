@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -39,9 +40,61 @@ std::string_view TrimAsciiSpace(std::string_view text) {
     return text;
 }
 
-using utf8::AppendUtf8;
-
 constexpr char32_t kReplacement = 0xFFFD;
+
+// Writes codePoint as UTF-8 at out and returns the end of what it wrote.
+char* PutUtf8(char* out, char32_t codePoint) {
+    const auto put = [&](uint32_t byte) { *out++ = static_cast<char>(byte); };
+    if (codePoint < 0x80) {
+        put(codePoint);
+    } else if (codePoint < 0x800) {
+        put(0xC0 | codePoint >> 6);
+        put(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        put(0xE0 | codePoint >> 12);
+        put(0x80 | (codePoint >> 6 & 0x3F));
+        put(0x80 | (codePoint & 0x3F));
+    } else {
+        put(0xF0 | codePoint >> 18);
+        put(0x80 | (codePoint >> 12 & 0x3F));
+        put(0x80 | (codePoint >> 6 & 0x3F));
+        put(0x80 | (codePoint & 0x3F));
+    }
+    return out;
+}
+
+// Appends count U+FFFD: a run of bad bytes is written at once, not a character at a time.
+void AppendReplacements(std::string& out, size_t count) {
+    static constexpr char kForm[] = "\xEF\xBF\xBD";
+    const size_t at = out.size();
+    out.resize(at + count * 3);
+    for (char* p = out.data() + at; count != 0; --count, p += 3)
+        std::memcpy(p, kForm, 3);
+}
+
+size_t Utf8Length(char32_t codePoint) {
+    return codePoint < 0x80 ? 1 : codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
+}
+
+// Writes each byte through high (the characters of the bytes 0x80-0xFF; ASCII stands for
+// itself) into a buffer of the exact size, counted first.
+std::string DecodeByTable(std::string_view bytes, const std::array<char32_t, 128>& high) {
+    size_t size = 0;
+    for (const char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        size += b < 0x80 ? 1 : Utf8Length(high[b - 0x80]);
+    }
+    std::string out(size, '\0');
+    char* end = out.data();
+    for (const char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x80)
+            *end++ = c;
+        else
+            end = PutUtf8(end, high[b - 0x80]);
+    }
+    return out;
+}
 
 // ---- UTF-8 input ----
 
@@ -99,7 +152,7 @@ std::string DecodeUtf8(std::string_view bytes) {
         size_t consumed = 0;
         if (Utf8SequenceAt(bytes, pos, &consumed) == 0) {
             out.append(bytes.substr(run, pos - run));
-            AppendUtf8(out, kReplacement);
+            AppendReplacements(out, 1);
             run = pos + consumed;
         }
         pos += consumed;
@@ -109,27 +162,6 @@ std::string DecodeUtf8(std::string_view bytes) {
 }
 
 // ---- UTF-16 input ----
-
-// Writes codePoint as UTF-8 at out and returns the end of what it wrote.
-char* PutUtf8(char* out, char32_t codePoint) {
-    const auto put = [&](uint32_t byte) { *out++ = static_cast<char>(byte); };
-    if (codePoint < 0x80) {
-        put(codePoint);
-    } else if (codePoint < 0x800) {
-        put(0xC0 | codePoint >> 6);
-        put(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        put(0xE0 | codePoint >> 12);
-        put(0x80 | (codePoint >> 6 & 0x3F));
-        put(0x80 | (codePoint & 0x3F));
-    } else {
-        put(0xF0 | codePoint >> 18);
-        put(0x80 | (codePoint >> 12 & 0x3F));
-        put(0x80 | (codePoint >> 6 & 0x3F));
-        put(0x80 | (codePoint & 0x3F));
-    }
-    return out;
-}
 
 // Written straight into a buffer sized for the worst case: a unit takes at most three bytes in
 // UTF-8 and a surrogate pair four, and an odd byte at the end is a U+FFFD.
@@ -167,47 +199,65 @@ constexpr std::array<char16_t, 32> kWindows1252High = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// ASCII runs are copied whole.
+constexpr std::array<char32_t, 128> Windows1252High() {
+    std::array<char32_t, 128> high{};
+    for (size_t i = 0; i < high.size(); ++i)
+        high[i] = i < kWindows1252High.size() ? kWindows1252High[i] : char32_t(0x80 + i);
+    return high;
+}
+
 std::string DecodeWindows1252(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    size_t run = 0;
-    for (size_t pos = 0; pos < bytes.size(); ++pos) {
-        const auto b = static_cast<uint8_t>(bytes[pos]);
-        if (b < 0x80)
-            continue;
-        out.append(bytes.substr(run, pos - run));
-        AppendUtf8(out, b <= 0x9F ? char32_t(kWindows1252High[b - 0x80]) : char32_t(b));
-        run = pos + 1;
-    }
-    out.append(bytes.substr(run));
-    return out;
+    static constexpr std::array<char32_t, 128> kHigh = Windows1252High();
+    return DecodeByTable(bytes, kHigh);
 }
 
 // ---- Other encodings ----
 
 // x-user-defined: ASCII, and the other bytes in a private-use block of their own.
+constexpr std::array<char32_t, 128> XUserDefinedHigh() {
+    std::array<char32_t, 128> high{};
+    for (size_t i = 0; i < high.size(); ++i)
+        high[i] = char32_t(0xF780 + i);
+    return high;
+}
+
 std::string DecodeXUserDefined(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
-        AppendUtf8(out, b < 0x80 ? char32_t(b) : char32_t(0xF780 + b - 0x80));
+    static constexpr std::array<char32_t, 128> kHigh = XUserDefinedHigh();
+    return DecodeByTable(bytes, kHigh);
+}
+
+// The bytes that the converter refuses as the first byte of a character on the byte alone.
+// They are refused whatever follows them, so a run of them needs no call to the converter.
+std::array<bool, 256> BytesThatStartNothing(const char* converterName) {
+    std::array<bool, 256> refused{};
+    Iconv probe("UTF-8", converterName);
+    std::string scratch;
+    for (size_t b = 0; b < refused.size(); ++b) {
+        const char byte = static_cast<char>(b);
+        std::string_view in(&byte, 1);
+        refused[b] = !probe.Convert(in, scratch) && !probe.StoppedAtEnd();
+        probe.Flush(scratch); // back to the first state for the next byte
+        scratch.clear();
     }
-    return out;
+    return refused;
 }
 
 // Through the system's converter; nothing when it has none. Each byte that does not convert
-// stands for one U+FFFD, and the conversion goes on after it.
+// stands for one U+FFFD, and the conversion goes on after it. One pass over the bytes,
+// whatever they are: the converter is called again only where it can read something.
 std::optional<std::string> DecodeWithConverter(std::string_view bytes, HtmlEncoding encoding) {
     Iconv converter("UTF-8", ConverterName(encoding));
     if (!converter)
         return std::nullopt;
+    const std::array<bool, 256> startsNothing = BytesThatStartNothing(ConverterName(encoding));
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
     while (!converter.Convert(bytes, out) && !bytes.empty()) {
-        AppendUtf8(out, kReplacement);
-        bytes.remove_prefix(1);
+        size_t refused = 1;
+        while (refused < bytes.size() && startsNothing[static_cast<uint8_t>(bytes[refused])])
+            ++refused;
+        AppendReplacements(out, refused);
+        bytes.remove_prefix(refused);
     }
     converter.Flush(out);
     return out;

@@ -1,15 +1,22 @@
-// iconv calls with an output string that grows as needed.
+// iconv calls that append to a growing output string, in time linear in the input.
 #include "platform/html/html_iconv.h"
 
-#include <cerrno>
+#include <algorithm>
 
 namespace {
 
-// Output room per call: enough for most input at once (a legacy character takes at most a
-// little more room in UTF-8 than in its own encoding), grown on demand for the rest.
-size_t RoomFor(size_t inputBytes) {
-    return inputBytes + inputBytes / 2 + 16;
-}
+// Output of one iconv call. The converter writes into this block, and what it wrote is
+// appended to the caller's string: growing the string by a guess of what the rest of the
+// input needs would cost time in proportion to that rest on every call, and a caller that
+// resumes after each bad byte would pay it once per byte.
+constexpr size_t kBlockBytes = 16 * 1024;
+
+// Input offered to one iconv call. glibc converts through an intermediate form, several
+// thousand characters ahead of the character that stops it, and converts them again on the next
+// call; so a call is offered a small window, which doubles while the input converts.
+// What a stop costs is then at most twice what converted before it.
+constexpr size_t kFirstWindow = 32;
+constexpr size_t kLargestWindow = kBlockBytes / 4; // no input byte gives more than 4 out
 
 } // namespace
 
@@ -21,34 +28,37 @@ Iconv::~Iconv() {
 }
 
 bool Iconv::Convert(std::string_view& in, std::string& out) {
-    size_t room = RoomFor(in.size());
+    m_lastError = 0;
+    char block[kBlockBytes];
+    size_t window = kFirstWindow;
     while (!in.empty()) {
-        const size_t used = out.size();
-        out.resize(used + room);
+        const size_t offered = std::min(in.size(), window);
         // iconv takes non-const input pointers but does not write through them.
         char* source = const_cast<char*>(in.data());
-        size_t sourceLeft = in.size();
-        char* target = out.data() + used;
-        size_t targetLeft = room;
+        size_t sourceLeft = offered;
+        char* target = block;
+        size_t targetLeft = sizeof block;
         const size_t result = iconv(m_cd, &source, &sourceLeft, &target, &targetLeft);
-        const int error = errno;
-        out.resize(out.size() - targetLeft);
-        const bool progress = sourceLeft < in.size();
-        in.remove_prefix(in.size() - sourceLeft);
-        if (result != static_cast<size_t>(-1))
-            return true;
-        if (error != E2BIG)
-            return false;
-        room = progress ? RoomFor(in.size()) : room * 2;
+        const int error = result == static_cast<size_t>(-1) ? errno : 0;
+        out.append(block, sizeof block - targetLeft);
+        const bool wholeInput = offered == in.size();
+        in.remove_prefix(offered - sourceLeft);
+        if (error == 0 || error == E2BIG || (error == EINVAL && !wholeInput)) {
+            // Converted, out of room, or the window ends inside a character: go on, with more
+            // input at a time.
+            window = std::min(window * 2, kLargestWindow);
+            continue;
+        }
+        m_lastError = error;
+        return false;
     }
     return true;
 }
 
 void Iconv::Flush(std::string& out) {
-    const size_t used = out.size();
-    out.resize(used + 32);
-    char* target = out.data() + used;
-    size_t targetLeft = out.size() - used;
+    char block[32];
+    char* target = block;
+    size_t targetLeft = sizeof block;
     iconv(m_cd, nullptr, nullptr, &target, &targetLeft);
-    out.resize(out.size() - targetLeft);
+    out.append(block, sizeof block - targetLeft);
 }

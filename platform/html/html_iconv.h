@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,9 @@ public:
     // Stops at the end of in (true), or (false) at a sequence that is malformed, cut off at the
     // end, or has no form in the target encoding.
     bool Convert(std::string_view& in, std::string& out);
+    // Whether the last Convert stopped at a sequence cut off by the end of its input, rather
+    // than at one that is wrong whatever follows.
+    bool StoppedAtEnd() const { return m_lastError == EINVAL; }
 
     // Appends what returns the output to its initial state (an escape back to ASCII, a
     // character held back to see what follows) and resets the converter.
@@ -29,4 +33,5 @@ public:
 private:
     static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
     iconv_t m_cd;
+    int m_lastError = 0;
 };

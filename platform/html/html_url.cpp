@@ -246,6 +246,8 @@ void UrlResolver::CleanReference(std::string_view reference, std::string& clean)
     clean.clear();
     clean.reserve(reference.size());
     bool inPath = true, inQuery = false;
+    // Asked once per reference: the answer depends only on its scheme, and asking scans it.
+    std::optional<QueryWriter*> legacyWriter;
     for (size_t i = 0; i < reference.size(); ++i) {
         const char ch = reference[i];
         const auto c = static_cast<unsigned char>(ch);
@@ -257,7 +259,9 @@ void UrlResolver::CleanReference(std::string_view reference, std::string& clean)
             inQuery = false;
         if (c == '?' || c == '#')
             inPath = false;
-        QueryWriter* legacy = c >= 0x80 && inQuery ? LegacyQueryWriter(clean) : nullptr;
+        if (c >= 0x80 && inQuery && !legacyWriter)
+            legacyWriter = LegacyQueryWriter(clean);
+        QueryWriter* legacy = c >= 0x80 && inQuery ? *legacyWriter : nullptr;
         if (legacy) {
             const size_t end = std::min(reference.find('#', i), reference.size());
             legacy->Append(clean, reference.substr(i, end - i));

@@ -171,6 +171,21 @@ TEST(HtmlCharset, DecodingNeverStops) {
     // A lead byte without its trail, a byte that leads nothing, a character cut off at the end.
     EXPECT_EQ(decoded("a\x81 b\xA0\x82\xA0\x82", HtmlEncoding::ShiftJis),
               "a\xEF\xBF\xBD b\xEF\xBF\xBD\xE3\x81\x82\xEF\xBF\xBD");
+    // Each byte of a bad run is one U+FFFD, and reading resumes at the first byte that can
+    // start a character, in the state the converter was in (JIS X 0208 after ESC $ B).
+    const std::string r = "\xEF\xBF\xBD";
+    EXPECT_EQ(decoded("\xFF\xFF\x81 \xA0\xFD\x82\xA0", HtmlEncoding::ShiftJis),
+              r + r + r + " " + r + r + "\xE3\x81\x82");
+    EXPECT_EQ(decoded("\x1B$B\x30\x21\xFF\xFE\x30\x21\x1B(Ba", HtmlEncoding::Iso2022Jp),
+              "\xE4\xBA\x9C" + r + r + "\xE4\xBA\x9C" + "a");
+    EXPECT_EQ(decoded("a\xA5\xFF"
+                      "b",
+                      HtmlEncoding::Iso8859_3),
+              "a" + r + "\xCB\x99" + "b");
+    EXPECT_EQ(decoded("a\xF0\x9F\x8E\xFF\xFF\xED\xA0\x80"
+                      "b",
+                      HtmlEncoding::Utf8),
+              "a" + r + r + r + r + r + r + "b");
     // An encoding that is never read: the page is one U+FFFD.
     EXPECT_EQ(decoded("<a href=x>y</a>", HtmlEncoding::Replacement), "\xEF\xBF\xBD");
     EXPECT_EQ(decoded("", HtmlEncoding::Replacement), "");
