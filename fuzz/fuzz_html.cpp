@@ -2,15 +2,13 @@
 // addresses and texts, never a crash, whatever encoding it is declared in.
 #include "platform/html/html_encoding.h"
 #include "platform/html/html_parse.h"
-#include "platform/html/mshtml.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The first byte picks the encoding (its low six bits), whether <meta> declarations count
-// (0x40), and whether the server names the encoding (0x80) or the page does in a <meta> put in
-// front of the rest of the bytes.
+// The first byte picks the encoding (its low six bits), and whether the server names the
+// encoding (0x80) or the page does in a <meta> put in front of the rest of the bytes.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0)
         return 0;
@@ -22,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string label = encoding == HtmlEncoding::Replacement
                                   ? std::string("iso-2022-kr")
                                   : std::string(EncodingName(encoding));
-    const DWORD control = (choice & 0x40) ? DLCTL_NO_METACHARSET : 0;
     std::u16string type;
     std::string page;
     if (choice & 0x80) {
@@ -31,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         page = "<meta charset=" + label + ">" + std::string(rest);
     }
-    ParseHtmlDocument(page, type, u"http://library.example/a/library.html?page=1", control);
+    ParseHtmlDocument(page, type, u"http://library.example/a/library.html?page=1");
     return 0;
 }

@@ -500,15 +500,13 @@ bool IsNonAsciiUtf8(std::string_view bytes) {
     return nonAscii;
 }
 
-HtmlEncoding DecideCharset(std::string_view bytes, std::string_view contentType, bool honourMeta) {
+HtmlEncoding DecideCharset(std::string_view bytes, std::string_view contentType) {
     if (const auto bom = CharsetFromBom(bytes))
         return *bom;
     if (const auto http = CharsetFromContentType(contentType))
         return *http;
-    if (honourMeta) {
-        if (const auto meta = CharsetFromMeta(bytes))
-            return *meta;
-    }
+    if (const auto meta = CharsetFromMeta(bytes))
+        return *meta;
     return IsNonAsciiUtf8(bytes) ? HtmlEncoding::Utf8 : HtmlEncoding::Windows1252;
 }
 

@@ -22,9 +22,8 @@ std::optional<HtmlEncoding> CharsetFromMeta(std::string_view bytes);
 bool IsNonAsciiUtf8(std::string_view bytes);
 
 // The encoding a page is read in: its byte-order mark, the HTTP charset, the <meta>
-// declaration (unless honourMeta is false), UTF-8 when the bytes are well-formed non-ASCII
-// UTF-8, else windows-1252.
-HtmlEncoding DecideCharset(std::string_view bytes, std::string_view contentType, bool honourMeta);
+// declaration, UTF-8 when the bytes are well-formed non-ASCII UTF-8, else windows-1252.
+HtmlEncoding DecideCharset(std::string_view bytes, std::string_view contentType);
 
 struct DecodedText {
     std::string utf8;

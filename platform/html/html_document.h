@@ -79,7 +79,7 @@ public:
 
     // A document loaded from bytes at hand, as if its page had just arrived.
     static HtmlDocument* CreateLoaded(std::string_view bytes, std::u16string_view contentType,
-                                      std::u16string_view url, DWORD dlcontrol);
+                                      std::u16string_view url);
 
     // IUnknown: one identity for all the document's interfaces.
     HRESULT QueryInterface(REFIID riid, void** ppv) override;

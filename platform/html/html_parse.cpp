@@ -5,7 +5,6 @@
 #include "platform/html/html_guard.h"
 #include "platform/html/html_tree.h"
 #include "platform/html/html_url.h"
-#include "platform/html/mshtml.h"
 #include "platform/text/text.h"
 
 #include <cstring>
@@ -222,12 +221,13 @@ HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view
 } // namespace
 
 HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
-                                 std::u16string_view documentUrl, DWORD dlcontrol,
-                                 const HtmlParseLimits& limits) {
+                                 std::u16string_view documentUrl, const HtmlParseLimits& limits) {
     bytes = bytes.substr(0, limits.maxPageBytes);
-    const bool honourMeta = (dlcontrol & DLCTL_NO_METACHARSET) == 0;
-    auto [markup, encoding] =
-        DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType), honourMeta));
+    // The <meta> prescan decides where the BOM and the server do not, whatever the host's
+    // DLCTL_NO_METACHARSET says: the flag is there to spare a second load when a declaration
+    // contradicts a first guess, but here the prescan comes before any decoding, and a
+    // declared page read in the wrong encoding loses the links whose names are not ASCII.
+    auto [markup, encoding] = DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType)));
     LimitMarkup(markup);
 
     // The tree goes before the document is handed out: only the packed anchors stay.

@@ -1,7 +1,6 @@
 // Reading a page into what the document keeps of it: its anchors.
 #pragma once
 
-#include "platform/com/com.h"
 #include "platform/html/html_anchors.h"
 
 #include <cstddef>
@@ -16,10 +15,9 @@ struct HtmlParseLimits {
 };
 
 // Reads the page's bytes in its encoding (contentType: the HTTP Content-Type value, may be
-// empty; dlcontrol: DLCTL_NO_METACHARSET ignores <meta> declarations), parses it and returns its
-// HTML anchors in document order, their addresses resolved against the first <base href> or
-// else documentUrl, with their queries in the page's encoding. A page that the parser cannot
-// handle within its bounds has no anchors.
+// empty), parses it and returns its HTML anchors in document order, their addresses resolved
+// against the first <base href> or else documentUrl, with their queries in the page's
+// encoding. A page that the parser cannot handle within its bounds has no anchors.
 HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
-                                 std::u16string_view documentUrl, DWORD dlcontrol,
+                                 std::u16string_view documentUrl,
                                  const HtmlParseLimits& limits = {});

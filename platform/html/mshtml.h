@@ -37,6 +37,8 @@ constexpr DWORD DLCTL_DOWNLOADONLY = 0x800;
 constexpr DWORD DLCTL_NO_FRAMEDOWNLOAD = 0x1000;
 constexpr DWORD DLCTL_RESYNCHRONIZE = 0x2000;
 constexpr DWORD DLCTL_NO_BEHAVIORS = 0x8000;
+// The document honours <meta> declarations even so: it reads them before decoding anything,
+// so they cost no second load, and a page read in the wrong encoding loses links.
 constexpr DWORD DLCTL_NO_METACHARSET = 0x10000;
 constexpr DWORD DLCTL_NO_CLIENTPULL = 0x20000000;
 constexpr DWORD DLCTL_SILENT = 0x40000000;

@@ -49,10 +49,10 @@ HtmlDocument::~HtmlDocument() {
 }
 
 HtmlDocument* HtmlDocument::CreateLoaded(std::string_view bytes, std::u16string_view contentType,
-                                         std::u16string_view url, DWORD dlcontrol) {
+                                         std::u16string_view url) {
     auto* document = new HtmlDocument;
-    document->m_anchors = std::make_shared<const HtmlAnchorList>(
-        ParseHtmlDocument(bytes, contentType, url, dlcontrol));
+    document->m_anchors =
+        std::make_shared<const HtmlAnchorList>(ParseHtmlDocument(bytes, contentType, url));
     document->m_bPageCut = bytes.size() > document->m_limits.maxPageBytes;
     document->m_state = ReadyState::Complete;
     return document;
@@ -193,7 +193,7 @@ void HtmlDocument::ReadPage(IBinding* binding) {
     }
     const std::string bytes = ReadFilePrefix(m_cacheFile, m_limits.maxPageBytes, &m_bPageCut);
     m_anchors = std::make_shared<const HtmlAnchorList>(ParseHtmlDocument(
-        bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_dlcontrol, m_limits));
+        bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_limits));
 }
 
 std::u16string HtmlDocument::DisplayName() const {

@@ -72,6 +72,35 @@ TEST_F(CrawlTest, WalksTheLibraryDepthFirstLoadingEachPageOnce) {
     EXPECT_EQ(m_progress->GetPageStatusText(), u"Walking links on\r\n" + Url("/library.html"));
 }
 
+TEST_F(CrawlTest, APageDeclaredByMetaAloneAsksForItsTonesInItsEncoding) {
+    // "音色.l6t" in Shift_JIS. Its 0x90 is no character in windows-1252, so a page read in
+    // another encoding asks for another name.
+    const std::string name = "\x89\xB9\x90\x46.l6t";
+    Serve("/library.html",
+          "<html><head><meta charset=Shift_JIS></head><body>"
+          "<a href=\"/files/l6file/get?pmw_filename=" +
+              name + "\">" + name + "</a></body></html>",
+          "text/html");
+    m_server.server().Get("/files/l6file/get",
+                          [this, name](const httplib::Request& req, httplib::Response& res) {
+                              Record(req);
+                              if (req.get_param_value("pmw_filename") != name) {
+                                  res.status = 404;
+                                  return;
+                              }
+                              res.set_header("Content-Disposition",
+                                             "attachment; filename*=UTF-8''%E9%9F%B3%E8%89%B2.l6t");
+                              res.set_content("tone", "application/octet-stream");
+                          });
+    m_server.Start();
+
+    m_engine.CrawlPage(Url("/library.html").c_str());
+
+    EXPECT_EQ(Folder(),
+              (std::map<std::string, std::string>{{"\xE9\x9F\xB3\xE8\x89\xB2.l6t", "tone"}}));
+    EXPECT_EQ(m_engine.m_outcome.FailedTones(), 0);
+}
+
 TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
     m_server.server().Get("/library.html", [this](const httplib::Request& req, auto& res) {
         Record(req);

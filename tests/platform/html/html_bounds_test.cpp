@@ -110,7 +110,7 @@ TEST(HtmlBounds, TheParsersBlocksNeverOverlapAndTheAnchorsOutliveTheTree) {
     EXPECT_EQ(found, expected);
 
     // The document's anchors are read after the tree and its blocks are gone.
-    const HtmlAnchorList anchors = ParseHtmlDocument(page, u"", u"http://h/", 0);
+    const HtmlAnchorList anchors = ParseHtmlDocument(page, u"", u"http://h/");
     ASSERT_EQ(anchors.size(), expected.size());
     for (size_t i = 0; i < anchors.size(); ++i) {
         ASSERT_EQ(ToUtf8(*anchors[i].href), "http://h" + expected[i].first) << i;
@@ -122,12 +122,12 @@ TEST(HtmlBounds, TheDocumentKeepsBoundedAnchorsAndText) {
     const std::string page = Repeat("<a href=l6file>tone</a>", 10);
     HtmlParseLimits limits;
     limits.maxAnchors = 3;
-    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", 0, limits).size(), 3u);
+    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", limits).size(), 3u);
 
     // Text beyond the budget is not kept; anchors still are.
     limits = HtmlParseLimits{};
     limits.maxTextBytes = 12;
-    const auto anchors = ParseHtmlDocument(page, u"", u"http://h/", 0, limits);
+    const auto anchors = ParseHtmlDocument(page, u"", u"http://h/", limits);
     ASSERT_EQ(anchors.size(), 10u);
     EXPECT_EQ(ToUtf8(*anchors[2].text), "tone");
     EXPECT_EQ(ToUtf8(*anchors[3].text), "");
@@ -135,7 +135,7 @@ TEST(HtmlBounds, TheDocumentKeepsBoundedAnchorsAndText) {
     // Bytes beyond the page limit are not read.
     limits = HtmlParseLimits{};
     limits.maxPageBytes = 40; // the second anchor is cut after its start tag
-    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", 0, limits).size(), 2u);
+    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", limits).size(), 2u);
 }
 
 } // namespace

@@ -15,18 +15,16 @@ std::string Show(const std::optional<std::u16string>& value) {
     return value ? ToUtf8(*value) : "<absent>";
 }
 
-std::vector<std::string> Hrefs(std::string_view html, std::u16string_view contentType = u"",
-                               DWORD dlcontrol = 0) {
+std::vector<std::string> Hrefs(std::string_view html, std::u16string_view contentType = u"") {
     std::vector<std::string> hrefs;
-    for (const HtmlAnchor& anchor : ParseHtmlDocument(html, contentType, kPageUrl, dlcontrol))
+    for (const HtmlAnchor& anchor : ParseHtmlDocument(html, contentType, kPageUrl))
         hrefs.push_back(Show(anchor.href));
     return hrefs;
 }
 
-std::vector<std::string> Texts(std::string_view html, std::u16string_view contentType = u"",
-                               DWORD dlcontrol = 0) {
+std::vector<std::string> Texts(std::string_view html, std::u16string_view contentType = u"") {
     std::vector<std::string> texts;
-    for (const HtmlAnchor& anchor : ParseHtmlDocument(html, contentType, kPageUrl, dlcontrol))
+    for (const HtmlAnchor& anchor : ParseHtmlDocument(html, contentType, kPageUrl))
         texts.push_back(Show(anchor.text));
     return texts;
 }
@@ -118,10 +116,9 @@ TEST(HtmlParse, CharacterSetOfThePage) {
     EXPECT_EQ(Hrefs(cafe1252), Strings{"http://127.0.0.1:8080/dir/caf%C3%A9.l6t"});
     EXPECT_EQ(Texts(cafeUtf8), cafe);
     EXPECT_EQ(Texts(cafeUtf8 + "<a>\xE2\x82"), (Strings{"caf\xC3\xA9", "\xEF\xBF\xBD"}));
-    // <meta charset> counts unless the host says to ignore it.
+    // <meta charset> counts, before the UTF-8 guess.
     const std::string metaLatin = "<meta charset=windows-1252>" + cafeUtf8;
     EXPECT_EQ(Texts(metaLatin), mojibake);
-    EXPECT_EQ(Texts(metaLatin, u"", DLCTL_NO_METACHARSET), cafe);
     EXPECT_EQ(
         Texts("<meta http-equiv=Content-Type content='text/html; charset=ISO-8859-1'>" + cafeUtf8),
         mojibake);

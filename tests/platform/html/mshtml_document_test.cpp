@@ -10,7 +10,7 @@ namespace {
 
 CComPtr<IHTMLDocument2> Loaded(std::string_view html, std::u16string_view contentType = u"") {
     return CComPtr<IHTMLDocument2>::Attach(
-        HtmlDocument::CreateLoaded(html, contentType, u"http://127.0.0.1/lib/page.html", 0));
+        HtmlDocument::CreateLoaded(html, contentType, u"http://127.0.0.1/lib/page.html"));
 }
 
 CComPtr<IHTMLElementCollection> Anchors(IHTMLDocument2* document, const char16_t* tag = u"A") {
