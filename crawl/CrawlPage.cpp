@@ -15,10 +15,53 @@ bool IsComplete(BSTR readyState) {
     return VarBstrCmp(readyState, complete.get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
-bool WasPageCut(IHTMLDocument2* document) {
+PageCut PageCutOf(IHTMLDocument2* document) {
     CComPtr<IHTMLDocumentLoadInfo> pInfo;
-    return SUCCEEDED(document->QueryInterface(IID_IHTMLDocumentLoadInfo, pInfo.ppv())) && pInfo &&
-           pInfo->WasPageCut();
+    if (FAILED(document->QueryInterface(IID_IHTMLDocumentLoadInfo, pInfo.ppv())) || !pInfo)
+        return PageCut::None;
+    return pInfo->GetPageCut();
+}
+
+LONG CountAnchors(IHTMLDocument2* document) {
+    CComPtr<IHTMLDocument3> pDocument3;
+    CComPtr<IHTMLElementCollection> pAnchors;
+    CBstr tagName(u"A");
+    LONG nAnchors = 0;
+    if (SUCCEEDED(document->QueryInterface(IID_IHTMLDocument3, pDocument3.ppv())) && pDocument3)
+        pDocument3->getElementsByTagName(tagName.get(), &pAnchors);
+    if (pAnchors)
+        pAnchors->get_length(&nAnchors);
+    return nAnchors;
+}
+
+// What the log says of a page that could not be read whole, so that the user learns which of
+// its links are missing and why; %d is the number of links read.
+LPCWSTR PageCutFormat(PageCut cut) {
+    switch (cut) {
+    case PageCut::AnchorText:
+        return u"Some links of this page were not followed as numbered pages: it has more link "
+               u"text than the program reads from one page, and theirs was not read.";
+    case PageCut::Anchors:
+        return u"Only the first %d links of this page were read: it has more than the program "
+               u"reads from one page.";
+    case PageCut::Length:
+        return u"Only the first %d links of this page were read: it is longer than the program "
+               u"reads from one page.";
+    case PageCut::Structure:
+        return u"No links of this page were read: its markup is built in a way that the program "
+               u"cannot read in reasonable time.";
+    case PageCut::None:
+        break;
+    }
+    return u"";
+}
+
+// Logged beside the page's own transfer lines, which stay until its first tone is done; the
+// outcome line keeps the count.
+void LogPageCut(ICrawlProgress* pProgress, PageCut cut, IHTMLDocument2* document) {
+    WCHAR szLine[1024];
+    wnsprintf(szLine, 1024, PageCutFormat(cut), static_cast<int>(CountAnchors(document)));
+    pProgress->AppendLog(szLine);
 }
 
 // Why a page could not be fetched, as the outcome line tells it.
@@ -95,10 +138,12 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     }
 
     if (!m_pProgress->m_bCancel) {
-        if (FAILED(pObserver->m_hrResult))
+        if (FAILED(pObserver->m_hrResult)) {
             failed(pObserver->m_hrResult, pObserver->m_szError);
-        else if (WasPageCut(pDocument.get()))
+        } else if (const PageCut cut = PageCutOf(pDocument.get()); cut != PageCut::None) {
             ++m_outcome.m_nCutPages;
+            LogPageCut(m_pProgress, cut, pDocument.get());
+        }
     }
     WalkLinks(url, pDocument.get());
 }

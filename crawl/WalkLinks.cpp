@@ -60,6 +60,7 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
         CVariant href;
         CBstr text;
         pAnchor->getAttribute(attributeName.get(), 0, &href);
+        // A text that the document did not read comes back as none, so it is no page number.
         pAnchor->get_innerText(&text);
         if (href->vt != VT_BSTR || !href->bstrVal)
             continue;

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 bool HtmlAnchorList::Add(std::optional<std::u16string_view> href,
-                         std::optional<std::u16string_view> text) {
+                         std::optional<std::u16string_view> text, bool textRead) {
+    if (!textRead)
+        text.reset();
     size_t shared = 0;
     if (href) {
         const size_t most = std::min(href->size(), m_reference.size());
@@ -12,13 +14,15 @@ bool HtmlAnchorList::Add(std::optional<std::u16string_view> href,
     }
     const size_t rest = href ? href->size() - shared : 0;
     const size_t textUnits = text ? text->size() : 0;
-    // Every count, and the end of the buffer, must stay below kAbsent.
-    if (m_units.size() + rest + textUnits >= kAbsent)
+    // Every count, and the end of the buffer, must stay below kUnread.
+    if (m_units.size() + rest + textUnits >= kUnread)
         return false;
 
     Entry entry{static_cast<uint32_t>(m_units.size()),
                 href ? static_cast<uint32_t>(shared) : kAbsent, static_cast<uint32_t>(rest),
-                text ? static_cast<uint32_t>(textUnits) : kAbsent};
+                text       ? static_cast<uint32_t>(textUnits)
+                : textRead ? kAbsent
+                           : kUnread};
     if (href)
         m_units.append(href->substr(shared));
     if (text)
@@ -47,7 +51,7 @@ void HtmlAnchorList::CopyHref(size_t i, char16_t* out) const {
 
 std::optional<std::u16string_view> HtmlAnchorList::Text(size_t i) const {
     const Entry& entry = m_entries[i];
-    if (entry.text == kAbsent)
+    if (entry.text == kAbsent || entry.text == kUnread)
         return std::nullopt;
     return std::u16string_view(m_units).substr(size_t(entry.start) + entry.rest, entry.text);
 }

@@ -5,6 +5,9 @@
 // is kept as the length it shares with a reference address (the page's base) and the rest.
 #pragma once
 
+#include "platform/html/html_page_cut.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -22,9 +25,11 @@ class HtmlAnchorList {
 public:
     explicit HtmlAnchorList(std::u16string reference = {}) : m_reference(std::move(reference)) {}
 
-    // Adds an anchor at the end; absent parts stay absent. False when the list cannot hold it
-    // (more than four billion units in all).
-    bool Add(std::optional<std::u16string_view> href, std::optional<std::u16string_view> text);
+    // Adds an anchor at the end; absent parts stay absent. textRead false: the anchor has text
+    // that was not read (it is neither absent nor empty, and text is not looked at). False when
+    // the list cannot hold it (more than four billion units in all).
+    bool Add(std::optional<std::u16string_view> href, std::optional<std::u16string_view> text,
+             bool textRead = true);
     // Gives back the room kept for anchors still to come.
     void ShrinkToFit();
 
@@ -36,7 +41,13 @@ public:
     size_t HrefLength(size_t i) const;
     // Writes the address's HrefLength(i) units to out.
     void CopyHref(size_t i, char16_t* out) const;
+    // Nothing for an anchor without text, and for one whose text was not read.
     std::optional<std::u16string_view> Text(size_t i) const;
+    bool TextRead(size_t i) const { return m_entries[i].text != kUnread; }
+
+    // Whether the list holds all the anchors of its page, whole.
+    PageCut Cut() const { return m_cut; }
+    void MarkCut(PageCut cut) { m_cut = std::max(m_cut, cut); }
 
     // The anchor as plain strings.
     HtmlAnchor operator[](size_t i) const;
@@ -60,14 +71,16 @@ public:
 
 private:
     static constexpr uint32_t kAbsent = UINT32_MAX;
+    static constexpr uint32_t kUnread = UINT32_MAX - 1; // for text only
     struct Entry {
         uint32_t start;  // where the address's rest begins in m_units; the text follows it
         uint32_t shared; // units of the reference that begin the address; kAbsent: no href
         uint32_t rest;   // units of the address after those
-        uint32_t text;   // units of text; kAbsent: no text
+        uint32_t text;   // units of text; kAbsent: no text; kUnread: text not read
     };
 
     std::u16string m_reference;
     std::vector<Entry> m_entries;
     std::u16string m_units;
+    PageCut m_cut = PageCut::None;
 };

@@ -8,6 +8,7 @@
 #include "platform/html/mshtml.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // Makes holder hold its own reference to p (which may be null or the one already held).
@@ -91,7 +92,7 @@ public:
     HRESULT Load(BOOL fFullyAvailable, IMoniker* pimkName, IBindCtx* pibc, DWORD grfMode) override;
     HRESULT SetClientSite(IOleClientSite* pClientSite) override;
     HRESULT GetClientSite(IOleClientSite** ppClientSite) override;
-    bool WasPageCut() override { return m_bPageCut; }
+    PageCut GetPageCut() override;
 
     // From the forwarder.
     void OnBindingStarted(IBinding* binding);
@@ -116,7 +117,7 @@ private:
     std::u16string m_cacheFile;
     const HtmlParseLimits m_limits;
     SharedAnchors m_anchors;
-    bool m_bPageCut = false;
+    bool m_bPageCut = false; // longer than the document reads
 };
 
 // The anchors of a document, by position.
@@ -150,6 +151,10 @@ private:
     SharedAnchors m_anchors;
     size_t m_index;
 };
+
+// The limits of the documents that CoCreateInstance makes from now on: tests give small ones,
+// so that a page of a few links goes beyond them, and nullopt to return to the defaults.
+void SetDocumentLimitsForTesting(std::optional<HtmlParseLimits> limits);
 
 // Case-insensitive comparison of an automation string with an ASCII name.
 bool NameEquals(BSTR name, std::u16string_view ascii);

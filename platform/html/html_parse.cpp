@@ -7,6 +7,7 @@
 #include "platform/html/html_url.h"
 #include "platform/text/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -77,13 +78,21 @@ public:
         const char* href; // the raw value, in the tree; null: no href
         size_t textStart; // in texts
         size_t textLength;
-        bool hasText; // false: the element has no child nodes
+        bool hasText;  // false: the element has no child nodes
+        bool textRead; // false: its text went beyond the budget and is not kept at all
     };
     std::vector<Anchor> anchors;
     std::string texts; // the rendered text of every anchor, one after the other (UTF-8)
     const char* baseHref = nullptr;
+    PageCut cut = PageCut::None; // what the limits left out
 
 private:
+    // An anchor's first bytes of text are paid from the whole text budget, the rest only from
+    // the part of it not kept for such short texts: however much text long anchors have, the
+    // short ones after them (page numbers) are still read.
+    static constexpr size_t kShortTextBytes = 64;
+    static constexpr size_t kShortTextShare = 4; // a quarter of the budget is kept for them
+
     struct Frame {
         const GumboVector* children;
         unsigned next;
@@ -92,6 +101,7 @@ private:
     struct OpenAnchor {
         size_t index;
         bool hasChildNodes;
+        size_t bytesSeen; // of text inside it, as the page has it
         RenderedText text;
     };
 
@@ -118,28 +128,35 @@ private:
         const GumboAttribute* href = gumbo_get_attribute(&element.attributes, "href");
         if (IsHtmlElement(node, GUMBO_TAG_BASE) && href && !baseHref)
             baseHref = href->value;
-        const bool anchor =
-            IsHtmlElement(node, GUMBO_TAG_A) && anchors.size() < m_limits.maxAnchors;
+        bool anchor = IsHtmlElement(node, GUMBO_TAG_A);
+        if (anchor && anchors.size() >= m_limits.maxAnchors) {
+            anchor = false;
+            cut = std::max(cut, PageCut::Anchors);
+        }
         if (anchor)
             BeginAnchor(href, element.children.length > 0);
         m_stack.push_back({&element.children, 0, anchor});
     }
 
     void BeginAnchor(const GumboAttribute* href, bool hasChildNodes) {
-        anchors.push_back({href ? href->value : nullptr, 0, 0, false});
+        anchors.push_back({href ? href->value : nullptr, 0, 0, false, true});
         // The open anchors' texts are used again rather than made anew for each anchor.
         if (m_depth == m_open.size())
             m_open.emplace_back();
         OpenAnchor& open = m_open[m_depth++];
         open.index = anchors.size() - 1;
         open.hasChildNodes = hasChildNodes;
+        open.bytesSeen = 0;
         open.text.Clear();
     }
 
     void EndAnchor() {
         const OpenAnchor& open = m_open[--m_depth];
-        if (open.hasChildNodes) {
-            Anchor& anchor = anchors[open.index];
+        Anchor& anchor = anchors[open.index];
+        if (m_depth < m_firstReading) {
+            anchor.textRead = false;
+            m_firstReading = m_depth;
+        } else if (open.hasChildNodes) {
             anchor.textStart = texts.size();
             anchor.textLength = open.text.Text().size();
             anchor.hasText = true;
@@ -149,39 +166,56 @@ private:
 
     // Text counts for every anchor that it is inside (anchors nest across table cells), so the
     // total is bounded, not each anchor's.
-    bool Spend(size_t bytes) {
-        const size_t cost = bytes * m_depth;
-        if (m_textFull || cost > m_limits.maxTextBytes - m_textUsed) {
-            m_textFull = true;
+    bool Spend(size_t cost, size_t budget) {
+        if (cost > budget || m_textUsed > budget - cost)
             return false;
-        }
         m_textUsed += cost;
         return true;
     }
 
+    // The open anchors from m_firstReading up to end read no more text, and so keep none.
+    void StopReading(size_t end) {
+        m_firstReading = end;
+        cut = std::max(cut, PageCut::AnchorText);
+    }
+
+    // Gives a piece of text, bytes long in the page, to every open anchor that still reads its
+    // text. An anchor has seen at least as much as any anchor inside it, so the anchors past
+    // their short text come first; an anchor that cannot be paid for reads no more. Each
+    // anchor given the piece is paid for, and one that stops reading stops once, so a page
+    // costs at most its budget however deep its anchors nest.
+    template <class Give> void Feed(size_t bytes, Give give) {
+        if (bytes == 0)
+            return;
+        size_t firstShort = m_firstReading;
+        while (firstShort < m_depth && m_open[firstShort].bytesSeen + bytes > kShortTextBytes)
+            ++firstShort;
+        const size_t longBudget = m_limits.maxTextBytes - m_limits.maxTextBytes / kShortTextShare;
+        if (!Spend((firstShort - m_firstReading) * bytes, longBudget))
+            StopReading(firstShort);
+        if (!Spend((m_depth - firstShort) * bytes, m_limits.maxTextBytes))
+            StopReading(m_depth);
+        for (size_t i = m_firstReading; i < m_depth; ++i) {
+            m_open[i].bytesSeen += bytes;
+            give(m_open[i].text);
+        }
+    }
+
     void AddText(const char* text) {
-        if (m_depth == 0)
-            return;
-        const std::string_view view(text, std::strlen(text));
-        if (!Spend(view.size()))
-            return;
-        for (size_t i = 0; i < m_depth; ++i)
-            m_open[i].text.Append(view);
+        const std::string_view view(text, m_depth == 0 ? 0 : std::strlen(text));
+        Feed(view.size(), [view](RenderedText& rendered) { rendered.Append(view); });
     }
 
     void AddLineBreak() {
-        if (m_depth == 0 || !Spend(2))
-            return;
-        for (size_t i = 0; i < m_depth; ++i)
-            m_open[i].text.LineBreak();
+        Feed(m_depth == 0 ? 0 : 2, [](RenderedText& rendered) { rendered.LineBreak(); });
     }
 
     const HtmlParseLimits& m_limits;
     std::vector<Frame> m_stack;
     std::vector<OpenAnchor> m_open; // the first m_depth are open
     size_t m_depth = 0;
+    size_t m_firstReading = 0; // the open anchors before it read no more text
     size_t m_textUsed = 0;
-    bool m_textFull = false;
 };
 
 // Resolves the collected anchors against the page's base and packs them, while the tree that
@@ -211,9 +245,13 @@ HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view
                 std::string_view(collector.texts).substr(anchor.textStart, anchor.textLength));
         }
         if (!anchors.Add(anchor.href ? std::optional<std::u16string_view>(href) : std::nullopt,
-                         anchor.hasText ? std::optional<std::u16string_view>(text) : std::nullopt))
+                         anchor.hasText ? std::optional<std::u16string_view>(text) : std::nullopt,
+                         anchor.textRead)) {
+            anchors.MarkCut(PageCut::Anchors);
             break;
+        }
     }
+    anchors.MarkCut(collector.cut);
     anchors.ShrinkToFit();
     return anchors;
 }
@@ -232,8 +270,11 @@ HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view con
 
     // The tree goes before the document is handed out: only the packed anchors stay.
     const HtmlTree tree(markup);
-    if (!tree.Root())
-        return HtmlAnchorList();
+    if (!tree.Root()) {
+        HtmlAnchorList none;
+        none.MarkCut(PageCut::Structure);
+        return none;
+    }
     AnchorCollector collector(limits);
     collector.Walk(tree.Root());
     return PackAnchors(collector, documentUrl, encoding);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/com/com.h"
+#include "platform/html/html_page_cut.h"
 #include "platform/net/urlmon.h"
 
 inline constexpr CLSID CLSID_HTMLDocument = {
@@ -67,7 +68,9 @@ struct IHTMLElement : IDispatch {
     // Flags 0: the attribute whatever its case; "href" comes back resolved against the
     // document's base as VT_BSTR. A missing attribute gives VT_NULL.
     virtual HRESULT getAttribute(BSTR strAttributeName, LONG lFlags, VARIANT* AttributeValue) = 0;
-    // No string (null) for an element without child nodes.
+    // No string (null) for an element without child nodes. S_FALSE and no string for one whose
+    // text the document did not read (its page has more anchor text than a document keeps):
+    // such a text is neither empty nor anything else.
     virtual HRESULT get_innerText(BSTR* p) = 0;
 };
 
@@ -88,8 +91,10 @@ struct IHTMLDocument3 : IDispatch {
 
 // How the document read its page, once the load is complete.
 struct IHTMLDocumentLoadInfo : IUnknown {
-    // The page was longer than a document reads, so the links in its rest are missing.
-    virtual bool WasPageCut() = 0;
+    // Whether the document holds every link of its page, and if not, which limit left some
+    // out.
+    virtual PageCut GetPageCut() = 0;
+    bool WasPageCut() { return GetPageCut() != PageCut::None; }
 };
 
 // The class factory of CLSID_HTMLDocument (used by CoCreateInstance).

@@ -4,6 +4,7 @@
 
 #include "platform/text/text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -11,6 +12,11 @@ namespace {
 
 constexpr IID kIidNull{};
 constexpr uint16_t DISPATCH_PROPERTYGET = 2;
+
+std::optional<HtmlParseLimits>& LimitsForTesting() {
+    static std::optional<HtmlParseLimits> limits;
+    return limits;
+}
 
 const SharedAnchors& NoAnchors() {
     static const SharedAnchors none = std::make_shared<const HtmlAnchorList>();
@@ -196,6 +202,10 @@ void HtmlDocument::ReadPage(IBinding* binding) {
         bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_limits));
 }
 
+PageCut HtmlDocument::GetPageCut() {
+    return std::max(m_bPageCut ? PageCut::Length : PageCut::None, m_anchors->Cut());
+}
+
 std::u16string HtmlDocument::DisplayName() const {
     CBstr name;
     if (!m_moniker || FAILED(m_moniker->GetDisplayName(nullptr, nullptr, &name)) || !name.get())
@@ -203,11 +213,15 @@ std::u16string HtmlDocument::DisplayName() const {
     return name.get();
 }
 
+void SetDocumentLimitsForTesting(std::optional<HtmlParseLimits> limits) {
+    LimitsForTesting() = limits;
+}
+
 HRESULT CreateHTMLDocument(REFIID riid, void** ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    auto* document = new HtmlDocument;
+    auto* document = new HtmlDocument(LimitsForTesting().value_or(HtmlParseLimits{}));
     const HRESULT hr = document->QueryInterface(riid, ppv);
     document->Release();
     return hr;

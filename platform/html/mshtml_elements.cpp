@@ -62,5 +62,5 @@ HRESULT HtmlAnchorElement::get_innerText(BSTR* p) {
         return E_POINTER;
     const auto text = m_anchors->Text(m_index);
     *p = text ? SysAllocStringLen(text->data(), static_cast<uint32_t>(text->size())) : nullptr;
-    return S_OK;
+    return m_anchors->TextRead(m_index) ? S_OK : S_FALSE;
 }

@@ -1,5 +1,6 @@
 // The page loader and the link walker against a served library of numbered pages.
 #include "crawl/LinkRules.h"
+#include "platform/html/html_document.h"
 #include "platform/pump/pump.h"
 #include "tests/support/CrawlFixture.h"
 
@@ -99,6 +100,41 @@ TEST_F(CrawlTest, APageDeclaredByMetaAloneAsksForItsTonesInItsEncoding) {
     EXPECT_EQ(Folder(),
               (std::map<std::string, std::string>{{"\xE9\x9F\xB3\xE8\x89\xB2.l6t", "tone"}}));
     EXPECT_EQ(m_engine.m_outcome.FailedTones(), 0);
+}
+
+TEST_F(CrawlTest, APageBeyondWhatADocumentKeepsCountsAsCutAndSaysWhy) {
+    HtmlParseLimits limits;
+    limits.maxAnchors = 2;
+    limits.maxTextBytes = 400; // of which anchors' long texts may use 300
+    SetDocumentLimitsForTesting(limits);
+    struct Restore {
+        ~Restore() { SetDocumentLimitsForTesting(std::nullopt); }
+    } restore;
+    m_server.server().Get("/library.html", [this](const httplib::Request& req, auto& res) {
+        Record(req);
+        const std::string page = req.get_param_value("page");
+        std::string links;
+        if (page.empty()) // a text not read is no page number; a short one is still read
+            links = PageLink(9, std::string(500, 'x')) + PageLink(3);
+        else if (page == "3") // one link more than a document keeps
+            links = PageLink(5) + PageLink(6) + PageLink(7);
+        res.set_content(Page(links), "text/html");
+    });
+    m_server.Start();
+
+    m_engine.CrawlPage(Url("/library.html").c_str());
+
+    EXPECT_EQ(Requests(),
+              (std::vector<std::string>{"/library.html", "/library.html?page=3",
+                                        "/library.html?page=5", "/library.html?page=6"}));
+    EXPECT_EQ(m_engine.m_outcome.m_nCutPages, 2);
+    const std::u16string log = m_progress->GetLogText();
+    EXPECT_NE(log.find(u"Some links of this page were not followed as numbered pages: it has "
+                       u"more link text than the program reads from one page"),
+              std::u16string::npos);
+    EXPECT_NE(log.find(u"Only the first 2 links of this page were read: it has more than the "
+                       u"program reads from one page."),
+              std::u16string::npos);
 }
 
 TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {

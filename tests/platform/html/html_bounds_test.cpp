@@ -122,15 +122,30 @@ TEST(HtmlBounds, TheDocumentKeepsBoundedAnchorsAndText) {
     const std::string page = Repeat("<a href=l6file>tone</a>", 10);
     HtmlParseLimits limits;
     limits.maxAnchors = 3;
-    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/", limits).size(), 3u);
+    const auto first = ParseHtmlDocument(page, u"", u"http://h/", limits);
+    EXPECT_EQ(first.size(), 3u);
+    EXPECT_EQ(first.Cut(), PageCut::Anchors);
 
-    // Text beyond the budget is not kept; anchors still are.
+    // Text beyond the budget is not read, not even as an empty text; anchors still are kept.
     limits = HtmlParseLimits{};
     limits.maxTextBytes = 12;
     const auto anchors = ParseHtmlDocument(page, u"", u"http://h/", limits);
     ASSERT_EQ(anchors.size(), 10u);
     EXPECT_EQ(ToUtf8(*anchors[2].text), "tone");
-    EXPECT_EQ(ToUtf8(*anchors[3].text), "");
+    EXPECT_FALSE(anchors.TextRead(3));
+    EXPECT_EQ(anchors[3].text, std::nullopt);
+    EXPECT_EQ(anchors.Cut(), PageCut::AnchorText);
+
+    // Long texts cannot take what short ones need: a page number after them is still read.
+    limits.maxTextBytes = 400;
+    const std::string longText(200, 'x');
+    const auto numbered = ParseHtmlDocument("<a href=a>" + longText + "</a><a href=b>" + longText +
+                                                "</a><a href=c>3</a>",
+                                            u"", u"http://h/", limits);
+    ASSERT_EQ(numbered.size(), 3u);
+    EXPECT_EQ(ToUtf8(*numbered[0].text), longText);
+    EXPECT_FALSE(numbered.TextRead(1));
+    EXPECT_EQ(ToUtf8(*numbered[2].text), "3");
 
     // Bytes beyond the page limit are not read.
     limits = HtmlParseLimits{};
