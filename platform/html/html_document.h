@@ -97,14 +97,17 @@ public:
     // From the forwarder.
     void OnBindingStarted(IBinding* binding);
     void OnCacheFileName(LPCWSTR path);
-    void OnBindingStopped(HRESULT hr);
+    // The transfer is over with hr; the document reads its page. Returns how the load ended:
+    // a page whose cache file cannot be read is a failure of the temporary folder
+    // (STG_E_WRITEFAULT, *reason the system's words), whatever the transfer did.
+    HRESULT OnBindingStopped(HRESULT hr, std::u16string* reason);
 
 private:
     enum class ReadyState { Uninitialized, Loading, Complete };
 
     ~HtmlDocument();
     DWORD AmbientDownloadControl() const;
-    void ReadPage(IBinding* binding);
+    HRESULT ReadPage(IBinding* binding, std::u16string* reason);
     std::u16string DisplayName() const;
 
     ULONG m_refs = 1;

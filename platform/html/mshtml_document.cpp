@@ -2,9 +2,11 @@
 // given, keeps the page's anchors and reports its ready state.
 #include "platform/html/html_document.h"
 
+#include "platform/net/urlmon_failure.h"
 #include "platform/text/text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -23,21 +25,26 @@ const SharedAnchors& NoAnchors() {
     return none;
 }
 
-// At most limit bytes from the start of the file; nothing when it cannot be read. *cut says
-// whether more bytes followed.
-std::string ReadFilePrefix(const std::u16string& path, size_t limit, bool* cut) {
+// At most limit bytes from the start of the file into bytes; *cut says whether more bytes
+// followed. 0, or the system's error number when the file cannot be read.
+int ReadFilePrefix(const std::u16string& path, size_t limit, std::string& bytes, bool* cut) {
     *cut = false;
     const std::filesystem::path file(ToUtf8(path));
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(file, error);
+    if (error)
+        return error.value();
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    if (error || !in)
-        return {};
-    std::string bytes(static_cast<size_t>(std::min<uintmax_t>(size, limit)), '\0');
+    if (!in)
+        return errno != 0 ? errno : EIO;
+    bytes.assign(static_cast<size_t>(std::min<uintmax_t>(size, limit)), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad())
+        return EIO;
     bytes.resize(static_cast<size_t>(in.gcount()));
     *cut = bytes.size() == limit && in.peek() != std::ifstream::traits_type::eof();
-    return bytes;
+    return 0;
 }
 
 } // namespace
@@ -174,32 +181,40 @@ void HtmlDocument::OnCacheFileName(LPCWSTR path) {
     m_cacheFile = path ? path : u"";
 }
 
-void HtmlDocument::OnBindingStopped(HRESULT hr) {
+HRESULT HtmlDocument::OnBindingStopped(HRESULT hr, std::u16string* reason) {
     if (m_state != ReadyState::Loading)
-        return;
+        return hr;
     // The transfer is over: nothing left to abort.
     const CComPtr<IBinding> binding = std::move(m_binding);
     if (SUCCEEDED(hr))
-        ReadPage(binding.get());
+        hr = ReadPage(binding.get(), reason);
     m_state = ReadyState::Complete;
     // The document keeps what it needs; a long crawl must not fill the disk with pages.
     const std::u16string url = DisplayName();
     if (!url.empty())
         DeleteUrlCacheEntry(url.c_str());
+    return hr;
 }
 
-void HtmlDocument::ReadPage(IBinding* binding) {
+HRESULT HtmlDocument::ReadPage(IBinding* binding, std::u16string* reason) {
     if (m_cacheFile.empty())
-        return;
+        return S_OK;
     std::u16string contentType, finalUrl;
     CComPtr<IBindingHttpInfo> http;
     if (binding && SUCCEEDED(binding->QueryInterface(IID_IBindingHttpInfo, http.ppv())) && http) {
         contentType = http->GetContentType();
         finalUrl = http->GetFinalUrl();
     }
-    const std::string bytes = ReadFilePrefix(m_cacheFile, m_limits.maxPageBytes, &m_bPageCut);
+    std::string bytes;
+    // The transfer left the page in the temporary folder: a page that is not there to read is
+    // the folder failing (removed, or emptied by someone), not a page without links.
+    if (const int error = ReadFilePrefix(m_cacheFile, m_limits.maxPageBytes, bytes, &m_bPageCut)) {
+        *reason = urlmon::SystemErrorText(error);
+        return STG_E_WRITEFAULT;
+    }
     m_anchors = std::make_shared<const HtmlAnchorList>(ParseHtmlDocument(
         bytes, contentType, finalUrl.empty() ? DisplayName() : finalUrl, m_limits));
+    return S_OK;
 }
 
 PageCut HtmlDocument::GetPageCut() {

@@ -30,11 +30,18 @@ HRESULT BindForwarder::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG u
     return hr;
 }
 
+// The document reads its page first, so that the observer learns how the whole load ended:
+// a transfer that succeeded still fails when its page cannot be read from the cache.
 HRESULT BindForwarder::OnStopBinding(HRESULT hresult, LPCWSTR szError) {
-    const HRESULT hr = m_previous ? m_previous->OnStopBinding(hresult, szError) : S_OK;
-    if (m_document)
-        m_document->OnBindingStopped(hresult);
-    return hr;
+    std::u16string reason;
+    if (m_document) {
+        const HRESULT hrLoad = m_document->OnBindingStopped(hresult, &reason);
+        if (hrLoad != hresult) {
+            hresult = hrLoad;
+            szError = reason.c_str();
+        }
+    }
+    return m_previous ? m_previous->OnStopBinding(hresult, szError) : S_OK;
 }
 
 HRESULT BindForwarder::GetBindInfo(DWORD* grfBINDF, BINDINFO* pbindinfo) {

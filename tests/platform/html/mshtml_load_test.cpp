@@ -29,7 +29,9 @@ public:
     bool started = false;
     bool stopped = false;
     HRESULT result = E_UNEXPECTED;
+    std::string error;
     int ambientQueries = 0;
+    bool removeCacheFileAtEnd = false; // as if someone emptied the temporary folder
 
     HRESULT QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IBindStatusCallback)
@@ -63,11 +65,14 @@ public:
         statuses.push_back(status);
         if (status == BINDSTATUS_CACHEFILENAMEAVAILABLE && text)
             cacheFile = ToUtf8(text);
+        if (status == BINDSTATUS_ENDDOWNLOADDATA && removeCacheFileAtEnd)
+            std::filesystem::remove(cacheFile);
         return S_OK;
     }
-    HRESULT OnStopBinding(HRESULT hr, LPCWSTR) override {
+    HRESULT OnStopBinding(HRESULT hr, LPCWSTR reason) override {
         stopped = true;
         result = hr;
+        error = reason ? ToUtf8(reason) : "";
         return S_OK;
     }
     HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO*) override {
@@ -328,6 +333,15 @@ TEST_F(MshtmlLoad, FailedLoadsGiveACompleteEmptyDocument) {
     closed.Stop();
     ASSERT_TRUE(LoadToCompletion(refused));
     EXPECT_EQ(m_observer->result, INET_E_CANNOT_CONNECT);
+    EXPECT_TRUE(AnchorsOf(m_document.get()).empty());
+
+    // A page gone from the temporary folder before the document reads it: the folder failed,
+    // and the observer learns it with the system's reason.
+    Load(m_server.Url16("/lib/page.html"));
+    m_observer->removeCacheFileAtEnd = true;
+    ASSERT_TRUE(PumpUntil([this] { return ReadyState(m_document.get()) == "complete"; }));
+    EXPECT_EQ(m_observer->result, STG_E_WRITEFAULT);
+    EXPECT_EQ(m_observer->error, "No such file or directory");
     EXPECT_TRUE(AnchorsOf(m_document.get()).empty());
 
     // A bind that fails at once: Load says so and the document is complete and empty.
