@@ -1,8 +1,11 @@
 #include "crawl/SaveFolder.h"
 
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -26,11 +29,15 @@ std::u16string Fitted(std::u16string_view text) {
 
 } // namespace
 
-std::u16string SaveFolderText(std::u16string_view fieldText) {
+std::u16string TrimmedField(std::u16string_view fieldText) {
     std::u16string text(fieldText);
     TrimWhiteSpace(text.data());
     text.resize(static_cast<size_t>(lstrlen(text.c_str())));
-    return Fitted(text);
+    return text;
+}
+
+std::u16string SaveFolderText(std::u16string_view fieldText) {
+    return Fitted(TrimmedField(fieldText));
 }
 
 std::u16string SaveFolderFromField(std::u16string_view fieldText) {
@@ -49,4 +56,28 @@ std::u16string SaveFolderFromField(std::u16string_view fieldText) {
         folder += rest;
     }
     return Fitted(folder);
+}
+
+CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
+    CSaveFolder result{SaveFolderText(fieldText), SaveFolderFromField(fieldText), {}};
+    const std::u16string& folder = result.m_szFolder;
+    auto refuse = [&](std::u16string_view what, int error) {
+        result.m_szRefusal =
+            std::u16string(what) + folder + u": " + FromUtf8(std::strerror(error)) + u".";
+        return result;
+    };
+
+    // A file (or anything else that is no folder) under that name cannot hold tones.
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (PathFileExists(folder.c_str())) {
+        if (!GetFileAttributesEx(folder.c_str(), &attributes) || !attributes.bDirectory)
+            return refuse(u"Couldn't create output directory ", EEXIST);
+    } else if (int error = SHCreateDirectory(nullptr, folder.c_str()); error != 0) {
+        return refuse(u"Couldn't create output directory ", error);
+    }
+    if (int error = ProbeFolderWritable(folder.c_str()); error != 0)
+        return refuse(u"Couldn't write to the output directory ", error);
+
+    RemoveLeftoverPartFiles(folder.c_str());
+    return result;
 }

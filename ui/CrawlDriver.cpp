@@ -5,8 +5,6 @@
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
-#include "platform/files/files.h"
-#include "platform/text/text.h"
 #include "platform/wx/msgbox.h"
 #include "platform/wx/wxtext.h"
 #include "ui/CrawlerDlg.h"
@@ -15,19 +13,11 @@
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
 
 namespace {
-std::u16string Trimmed(const wxString& fieldText) {
-    std::u16string text = FromWx(fieldText);
-    TrimWhiteSpace(text.data());
-    text.resize(static_cast<size_t>(lstrlen(text.c_str())));
-    return text;
-}
-
 // The crawling state for as long as the object lives: the progress window shown and
 // focused, the main dialog disabled. Leaving, by return or exception, puts the idle state
 // back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null (the
@@ -73,35 +63,17 @@ private:
 void CCrawlerDlg::OnStartCrawl() {
     // 1-2. Both fields, trimmed, the folder cut to the path limit without a trailing '/';
     // the fields keep their text. "~" and relative folders lie in the home folder.
-    const std::u16string startUrl = Trimmed(m_editUrl->GetValue());
-    const std::u16string folderText = SaveFolderText(FromWx(m_editPath->GetValue()));
-    const std::u16string folder = SaveFolderFromField(FromWx(m_editPath->GetValue()));
-
-    // 3. Create it with its parents when nothing is there. A file (or anything else that is
-    // no folder) under that name cannot hold tones, nor can a folder that refuses new files:
-    // a crawl into either would fetch everything and store nothing, so both are refused.
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    bool bExists = PathFileExists(folder.c_str());
-    bool bFolder =
-        bExists && GetFileAttributesEx(folder.c_str(), &attributes) && attributes.bDirectory;
-    if ((bExists && !bFolder) || (!bExists && SHCreateDirectory(nullptr, folder.c_str()) != 0)) {
-        MessageBox(this, u"Couldn't create output directory.", u"Patchmere Crawler",
-                   MB_OK | MB_ICONERROR);
+    const std::u16string startUrl = TrimmedField(FromWx(m_editUrl->GetValue()));
+    // 3. The folder made with its parents, or refused with the reason.
+    const CSaveFolder folder = PrepareSaveFolder(FromWx(m_editPath->GetValue()));
+    if (!folder.m_szRefusal.empty()) {
+        MessageBox(this, folder.m_szRefusal, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
         return;
     }
-    if (int error = ProbeFolderWritable(folder.c_str()); error != 0) {
-        MessageBox(this,
-                   u"Couldn't write to the output directory " + folder + u": " +
-                       FromUtf8(std::strerror(error)) + u".",
-                   u"Patchmere Crawler", MB_OK | MB_ICONERROR);
-        return;
-    }
-    // What a run that was killed while storing left behind is no tone.
-    RemoveLeftoverPartFiles(folder.c_str());
 
     // 4. Remember both as typed.
     theApp().WriteProfileString(u"Config", u"LastURL", startUrl);
-    theApp().WriteProfileString(u"Config", u"LastPath", folderText);
+    theApp().WriteProfileString(u"Config", u"LastPath", folder.m_szText);
 
     SetOutcome(u"");
     m_outcome = CCrawlOutcome();
