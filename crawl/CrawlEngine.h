@@ -32,6 +32,8 @@ public:
     ICrawlProgress* m_pProgress = nullptr;
     // What the running (or the last) crawl did; the driver empties it at each start.
     CCrawlOutcome m_outcome;
+    // How many transfers the download service may run at once; the front end sets it.
+    int m_nMaxConnections = 4;
 
 protected:
     // The current text of the folder field, read each time a tone is stored.

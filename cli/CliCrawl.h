@@ -1,0 +1,72 @@
+// One crawl from the command line. It holds an engine, starts it from the options as Start
+// starts it from the fields, and is the engine's ICrawlProgress: what the engine reports
+// becomes a status line on a terminal or plain lines in a pipe or a log, and the crawl ends
+// with the main window's outcome line and an exit status a script can use.
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "cli/StatusLine.h"
+#include "crawl/CrawlEngine.h"
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+
+// What the program's exit status tells a script.
+enum CliExitStatus {
+    kExitDone = 0,          // finished, nothing failed
+    kExitSomeFailed = 1,    // finished, but tones or pages failed
+    kExitNotRun = 2,        // could not start, or stopped by a failure
+    kExitInterrupted = 130, // Ctrl+C or SIGTERM, which end it as Cancel does
+};
+
+class CCliCrawl : public ICrawlProgress {
+public:
+    // interrupted is raised by a signal handler; the crawl then stops as Cancel stops it.
+    CCliCrawl(const CCliOptions& options, const volatile std::sig_atomic_t& interrupted);
+
+    // The whole crawl; returns the exit status.
+    int Run();
+
+    void SetPageStatus(LPCWSTR text) override;
+    void SetToneStatus(LPCWSTR text) override;
+    void AppendLog(LPCWSTR text) override;
+    void ClearLog() override;
+    void SetProgress(ULONG max, ULONG pos) override;
+    void UpdateTotals(bool countOne) override;
+
+private:
+    // The engine, handed the prepared folder once instead of reading a field.
+    class CEngine : public CCrawlEngine {
+    public:
+        std::u16string m_szFolder;
+
+    protected:
+        std::u16string ReadSaveFolder() const override { return m_szFolder; }
+    };
+
+    // Every report passes here: the interruption turns into Cancel, failed pages are told,
+    // and the status line is redrawn when due.
+    void Poll();
+    void ReportPages();
+    std::u16string StatusText() const;
+    int Finish(bool bCancelled, int64_t elapsedSeconds);
+    // A line that stays: per tone or page, unless quiet.
+    void Note(const std::u16string& line);
+    void Error(const std::u16string& text);
+
+    const CCliOptions& m_options;
+    const volatile std::sig_atomic_t& m_bInterrupted;
+    CEngine m_engine;
+    CStatusLine m_status;
+    int64_t m_ftStart = 0;
+    std::u16string m_szPage;        // being fetched or walked
+    std::u16string m_szPageFetched; // the last one fetched: a page failure is its failure
+    std::u16string m_szTone;        // being fetched or stored
+    std::u16string m_szToneUrl;
+    int m_nFailedTonesBefore = 0; // when the current tone began
+    int m_nFailedPagesTold = 0;
+    int m_nCutPagesTold = 0;
+    uint64_t m_nBytes = 0;
+    ULONG m_nLastPos = 0;
+};

@@ -1,0 +1,54 @@
+#include "cli/CommandLine.h"
+
+#include "cli/CliCrawl.h"
+#include "cli/CliOptions.h"
+#include "version.h"
+
+#include "platform/text/text.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t g_bInterrupted = 0;
+
+// Only raises the flag; the crawl sees it at its next report and stops as Cancel stops it.
+// A second signal ends the program at once, for a crawl that does not stop.
+void OnInterrupt(int) {
+    g_bInterrupted = 1;
+}
+
+void CatchInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv) {
+    const CCliParse parse = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parse.m_szError.empty()) {
+        std::fprintf(stderr, "pmcrawler: %s\n%sTry 'pmcrawler --help' for more.\n",
+                     parse.m_szError.c_str(), CliUsage().c_str());
+        return kExitNotRun;
+    }
+    const CCliOptions& options = parse.m_options;
+    if (options.m_bHelp) {
+        std::fputs(CliHelp().c_str(), stdout);
+        return kExitDone;
+    }
+    if (options.m_bVersion) {
+        std::printf("%s %s\n", ToUtf8(PM_PRODUCT_NAME).c_str(), ToUtf8(PM_VERSION).c_str());
+        return kExitDone;
+    }
+    CatchInterrupts();
+    CCliCrawl crawl(options, g_bInterrupted);
+    return crawl.Run();
+}

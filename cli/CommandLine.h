@@ -1,0 +1,5 @@
+// The program run from a terminal, a script or a timer: one crawl, no window, no display.
+#pragma once
+
+// Runs the command line given to the program (argv[0] is its name); returns the exit status.
+int RunCommandLine(int argc, char** argv);

@@ -1,0 +1,290 @@
+// The real program run as a command, as a script or a timer runs it: no display, the demo
+// library and test servers on 127.0.0.1, and the exit status a script reads.
+#include "tests/support/TestServer.h"
+#include "tools/DemoServer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A child that runs longer than this is stuck: it is killed and the test fails.
+constexpr int kStuckMs = 120000;
+
+struct Finished {
+    int status = -1; // the exit status, or -1 when it did not exit
+    std::string out;
+    std::string err;
+};
+
+// The program as a child process without a display, its output read through pipes.
+class CrawlerProcess {
+public:
+    explicit CrawlerProcess(const std::vector<std::string>& args) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY="))
+                env.push_back(entry);
+        }
+        std::vector<char*> argv{const_cast<char*>(PM_CRAWLER_PROGRAM)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& entry : env)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        int out[2], err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0)
+            throw std::runtime_error("pipe");
+        m_pid = ::fork();
+        if (m_pid == 0) { // only what is safe between fork and exec
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            ::close(out[0]);
+            ::close(err[0]);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+    }
+    ~CrawlerProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_out);
+        ::close(m_err);
+    }
+
+    void Signal(int signal) const { ::kill(m_pid, signal); }
+
+    // Reads both pipes to their end and waits for the exit.
+    Finished Finish() {
+        Finished result;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStuckMs);
+        bool outOpen = true, errOpen = true;
+        while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+            pollfd fds[2] = {{outOpen ? m_out : -1, POLLIN, 0}, {errOpen ? m_err : -1, POLLIN, 0}};
+            if (::poll(fds, 2, 1000) <= 0)
+                continue;
+            if (fds[0].revents)
+                outOpen = Drain(m_out, result.out);
+            if (fds[1].revents)
+                errOpen = Drain(m_err, result.err);
+        }
+        if (outOpen || errOpen)
+            ::kill(m_pid, SIGKILL);
+        int wstatus = 0;
+        ::waitpid(m_pid, &wstatus, 0);
+        m_pid = -1;
+        if (WIFEXITED(wstatus))
+            result.status = WEXITSTATUS(wstatus);
+        return result;
+    }
+
+private:
+    // False once the pipe has ended.
+    static bool Drain(int fd, std::string& into) {
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            into.append(buffer, static_cast<size_t>(n));
+        return n > 0;
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+Finished Crawl(const std::vector<std::string>& args) {
+    return CrawlerProcess(args).Finish();
+}
+
+std::string LastLine(const std::string& text) {
+    const size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos)
+        return {};
+    const size_t start = text.rfind('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1,
+                       end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_home = fs::temp_directory_path() /
+                 ("pm-cli-test-" + std::to_string(::getpid()) + "-" + std::to_string(s_nFolder++));
+        fs::remove_all(m_home);
+        fs::create_directories(m_home);
+        m_folder = m_home / "Tones";
+    }
+    void TearDown() override {
+        m_release = true;
+        m_server.Stop();
+        fs::remove_all(m_home);
+    }
+
+    std::map<std::string, std::string> Stored() const {
+        std::map<std::string, std::string> files;
+        for (auto& entry : fs::directory_iterator(m_folder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
+    }
+
+    static inline int s_nFolder = 0;
+    TestServer m_server;
+    fs::path m_home;
+    fs::path m_folder;
+    std::atomic<bool> m_release{false};
+};
+
+TEST_F(CommandLineTest, CrawlsTheDemoLibraryWithoutADisplay) {
+    const DemoLibrary library = DemoLibrary::Make(4, 6);
+    ServeDemoLibrary(m_server.server(), library);
+    m_server.Start();
+
+    const Finished run = Crawl({"--url", m_server.Url(library.PagePath(1)), "--folder",
+                                m_folder.string(), "--connections", "2"});
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> expected;
+    for (const DemoTone& tone : library.tones)
+        expected[tone.storedName] = tone.bytes;
+    EXPECT_TRUE(Stored() == expected) << "every distinct tone once, with its bytes";
+    // Not a terminal: one line per stored tone, then the main window's outcome line.
+    size_t storedLines = 0;
+    for (size_t at = run.out.find("stored: "); at != std::string::npos;
+         at = run.out.find("stored: ", at + 1))
+        ++storedLines;
+    EXPECT_EQ(storedLines, expected.size());
+    EXPECT_EQ(run.out.find('\r'), std::string::npos) << "nothing is redrawn";
+    EXPECT_EQ(LastLine(run.out).rfind(std::to_string(expected.size()) + " new tones stored", 0), 0u)
+        << run.out;
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(CommandLineTest, AFailedToneFinishesWithStatus1) {
+    m_server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<a href=\"/l6file/good.l6t\">1</a><a href=\"/l6file/gone.l6t\">2</a>",
+                        "text/html");
+    });
+    m_server.server().Get("/l6file/good.l6t", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("good", "application/octet-stream");
+    });
+    m_server.Start();
+
+    const Finished run =
+        Crawl({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()});
+
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("failed tone: " + m_server.Url("/l6file/gone.l6t") + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(LastLine(run.out).rfind("1 new tone stored, 1 failed, in ", 0), 0u) << run.out;
+}
+
+TEST_F(CommandLineTest, WhatCannotStartEndsWithStatus2AndTheReason) {
+    m_server.Start();
+    const std::string dead = m_server.Url("/library.html");
+    m_server.Stop(); // nothing listens there any more
+
+    Finished run = Crawl({"--url", dead, "--folder", m_folder.string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "pmcrawler: The start page could not be fetched: connection refused\n");
+
+    std::ofstream(m_home / "a-file") << "in the way";
+    run = Crawl({"--url", dead, "--folder", (m_home / "a-file").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "pmcrawler: Couldn't create output directory " +
+                           (m_home / "a-file").string() + ": File exists.\n");
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--url", dead, "--folder"},
+          std::vector<std::string>{"--url", dead, "--folder", "x", "--bogus"},
+          std::vector<std::string>{"--url", dead, "--folder", "x", "--connections", "17"}}) {
+        run = Crawl(args);
+        EXPECT_EQ(run.status, 2) << args.back();
+        EXPECT_EQ(run.err.rfind("pmcrawler: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("\nUsage: pmcrawler --url URL --folder DIR"), std::string::npos)
+            << run.err;
+    }
+}
+
+TEST_F(CommandLineTest, InterruptMidTransferEndsWithStatus130AndNoPartialFile) {
+    std::mutex mutex;
+    std::condition_variable seen;
+    bool bHeld = false;
+    auto& server = m_server.server();
+    server.Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<a href=\"/l6file/first.l6t\">1</a><a href=\"/l6file/held.l6t\">2</a>"
+                        "<a href=\"/l6file/never.l6t\">3</a>",
+                        "text/html");
+    });
+    server.Get("/l6file/first.l6t", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("first", "application/octet-stream");
+    });
+    server.Get("/l6file/held.l6t", [&](const httplib::Request&, httplib::Response& res) {
+        // Half the body, then nothing until the test ends.
+        res.set_content_provider(100000, "application/octet-stream",
+                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) {
+                                         const std::string half(50000, 'h');
+                                         sink.write(half.data(), half.size());
+                                         std::lock_guard<std::mutex> lock(mutex);
+                                         bHeld = true;
+                                         seen.notify_all();
+                                         return true;
+                                     }
+                                     while (!m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+
+    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()});
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(
+            seen.wait_for(lock, std::chrono::milliseconds(kStuckMs), [&] { return bHeld; }));
+    }
+    crawler.Signal(SIGINT);
+    const Finished run = crawler.Finish();
+
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE((Stored() == std::map<std::string, std::string>{{"first.l6t", "first"}}))
+        << "no partial file, under the tone's name or any other";
+    EXPECT_EQ(LastLine(run.out).rfind("Cancelled: 1 new tone stored, in ", 0), 0u) << run.out;
+}
+
+} // namespace
