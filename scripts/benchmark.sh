@@ -2,10 +2,14 @@
 # Measures a real crawl through the real windows against a generated local library, and GNU
 # Wget harvesting the same library, in alternating rounds; prints every round and the
 # medians with their ratio.
-#   scripts/benchmark.sh [PAGES] [TONES_PER_PAGE] [ROUNDS]   (default 200 × 20, 3 rounds)
-#   scripts/benchmark.sh --full-pager [PAGES] [TONES_PER_PAGE] [ROUNDS]
-#   scripts/benchmark.sh --series [ROUNDS]
+#   scripts/benchmark.sh [--cli] [PAGES] [TONES_PER_PAGE] [ROUNDS]   (default 200 × 20, 3 rounds)
+#   scripts/benchmark.sh [--cli] --full-pager [PAGES] [TONES_PER_PAGE] [ROUNDS]
+#   scripts/benchmark.sh [--cli] --series [ROUNDS]
 #   scripts/benchmark.sh --recrawl [PAGES] [TONES_PER_PAGE]
+# --cli adds, in every round, the same crawl through the command line (pmcrawler --url
+# --folder, no display), so the two front ends are measured side by side; the three take
+# turns at going first. Its time is the whole run of the command, start and exit included,
+# while the window's starts at the key press: the comparison leans against the command line.
 # The full-pager library links every page number from every page and names every tone in a
 # pmw_filename= query. The series runs it at 50, 200 and 800 pages of 20 tones and ends with a
 # table of the three sizes, CPU time per anchor walked among them, so that a cost which grows
@@ -22,11 +26,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 MODE=single
 SHAPE=default
-case "${1:-}" in
---series) MODE=series SHAPE=full-pager; shift ;;
---full-pager) SHAPE=full-pager; shift ;;
---recrawl) MODE=recrawl; shift ;;
-esac
+CLI=
+while :; do
+  case "${1:-}" in
+  --series) MODE=series SHAPE=full-pager; shift ;;
+  --full-pager) SHAPE=full-pager; shift ;;
+  --recrawl) MODE=recrawl; shift ;;
+  --cli) CLI=1; shift ;;
+  *) break ;;
+  esac
+done
 if [ "$MODE" = series ]; then
   SIZES=(50 200 800)
   TONES=20
@@ -72,6 +81,24 @@ crawl() {
   fi
 }
 
+# cli ROUND_DIR: the same crawl through the command line into ROUND_DIR/cli-tones, timed from
+# the command's start to its exit, without a display, with a harvest record of its own.
+cli() {
+  local dir=$1 timing
+  mkdir -p "$dir/cli-tmp"
+  timing=$(XDG_STATE_HOME="$dir/cli-state" TMPDIR="$dir/cli-tmp" /usr/bin/time -f '%e %U %S %M' env -u DISPLAY \
+    "$WORK/pmcrawler-bench" --quiet --url "$URL" --folder "$dir/cli-tones" 2>&1 >/dev/null |
+    tail -n 1)
+  read -r WALL USER SYS PEAK <<<"$timing"
+  echo "CLI_SECONDS=$WALL CLI_CPU=$(echo "$USER + $SYS" | bc) CLI_PEAK_KB=$PEAK" >"$dir/cli.txt"
+  if diff <(cd "$dir/cli-tones" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$LIB/expected.txt") \
+    >/dev/null; then
+    echo "CLI_CHECK='all stored'" >>"$dir/cli.txt"
+  else
+    echo "CLI_CHECK='MISMATCH: $(find "$dir/cli-tones" -type f | wc -l) files'" >>"$dir/cli.txt"
+  fi
+}
+
 # harvest ROUND_DIR: Wget fetches the library pages and tone links into ROUND_DIR/wget.
 harvest() {
   local dir=$1 timing
@@ -107,14 +134,26 @@ library() {
   for round in $(seq "$ROUNDS"); do
     dir="$LIB/round-$round"
     mkdir -p "$dir"
-    if [ $((round % 2)) -eq 1 ]; then crawl "$dir"; harvest "$dir"; else harvest "$dir"; crawl "$dir"; fi
+    if [ -n "$CLI" ]; then
+      # Each client goes first, second and third in turn.
+      local order=(crawl cli harvest) first=$(((round - 1) % 3))
+      for i in 0 1 2; do "${order[$(((first + i) % 3))]}" "$dir"; done
+    elif [ $((round % 2)) -eq 1 ]; then crawl "$dir"; harvest "$dir"; else harvest "$dir"; crawl "$dir"; fi
     # shellcheck disable=SC1091
     source "$dir/crawl.txt"  # CRAWL_SECONDS CPU_SECONDS PEAK_KB CHECK
     source "$dir/wget.txt"   # WGET_SECONDS WGET_CPU WGET_FILES
     printf 'Round %d: crawler %.2f s wall, %.2f s CPU, %d MB peak (%s); wget %.2f s wall, %.2f s CPU (%d files)\n' \
       "$round" "$CRAWL_SECONDS" "$CPU_SECONDS" "$((PEAK_KB / 1024))" "$CHECK" "$WGET_SECONDS" \
       "$WGET_CPU" "$WGET_FILES"
-    echo "$CRAWL_SECONDS $CPU_SECONDS $PEAK_KB $WGET_SECONDS $WGET_CPU" >>"$LIB/rounds.txt"
+    local cliFigures=
+    if [ -n "$CLI" ]; then
+      # shellcheck disable=SC1091
+      source "$dir/cli.txt"  # CLI_SECONDS CLI_CPU CLI_PEAK_KB CLI_CHECK
+      printf '         command line %.2f s wall, %.2f s CPU, %d MB peak (%s)\n' "$CLI_SECONDS" \
+        "$CLI_CPU" "$((CLI_PEAK_KB / 1024))" "$CLI_CHECK"
+      cliFigures=" $CLI_SECONDS $CLI_CPU $CLI_PEAK_KB"
+    fi
+    echo "$CRAWL_SECONDS $CPU_SECONDS $PEAK_KB $WGET_SECONDS $WGET_CPU$cliFigures" >>"$LIB/rounds.txt"
   done
   kill "$SERVER" 2>/dev/null || true
   wait "$SERVER" 2>/dev/null || true
@@ -132,7 +171,18 @@ library() {
     "$crawl" "$(echo "$tonesTotal / $crawl" | bc -l)" "$cpu" "$(echo "$cpu * 1000000 / $anchors" | bc -l)" \
     "$(echo "$peak / 1024" | bc -l)"
   printf 'Wget:    %.2f s wall, %.2f s CPU\n' "$wget" "$wgetCpu"
-  printf 'Ratio crawler / wget: %.2f\n\n' "$(echo "$crawl / $wget" | bc -l)"
+  printf 'Ratio crawler / wget: %.2f\n' "$(echo "$crawl / $wget" | bc -l)"
+  if [ -n "$CLI" ]; then
+    local cliWall cliCpu cliPeak
+    cliWall=$(cut -d' ' -f6 "$LIB/rounds.txt" | median)
+    cliCpu=$(cut -d' ' -f7 "$LIB/rounds.txt" | median)
+    cliPeak=$(cut -d' ' -f8 "$LIB/rounds.txt" | median)
+    printf 'Command line: %.2f s wall, %.0f tones/s, %.2f s CPU, peak memory %.0f MB\n' \
+      "$cliWall" "$(echo "$tonesTotal / $cliWall" | bc -l)" "$cliCpu" "$(echo "$cliPeak / 1024" | bc -l)"
+    printf 'Ratio command line / window: %.2f wall, %.2f CPU\n' \
+      "$(echo "$cliWall / $crawl" | bc -l)" "$(echo "$cliCpu / $cpu" | bc -l)"
+  fi
+  echo
   echo "$pages $anchors $crawl $wget $cpu $peak" >>"$WORK/series.txt"
 }
 

@@ -7,7 +7,7 @@ packages=(
   g++ cmake make pkg-config clang-format
   libwxgtk3.2-dev libcurl4-openssl-dev libssl-dev libgumbo-dev zlib1g-dev libsqlite3-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
-  xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget
+  xvfb xauth xdotool x11-apps x11-utils imagemagick bc curl wget time
   libgtk-3-dev at-spi2-core dbus python3-pyatspi
   librsvg2-bin dpkg-dev file lintian appstream
   exfatprogs exfat-fuse
