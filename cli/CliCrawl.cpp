@@ -97,7 +97,7 @@ int CCliCrawl::Run() {
     m_ftStart = GetSystemTimeAsFileTime();
     std::u16string failure;
     try {
-        RunOnCrawlStack([&] { m_engine.CrawlPage(startUrl.c_str()); });
+        RunOnCrawlStack([&] { m_engine.Crawl(startUrl.c_str()); });
     } catch (const std::bad_alloc&) {
         failure = u"Out of memory: the crawl was stopped.";
     } catch (const std::exception&) {
@@ -127,10 +127,11 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
         status = kExitInterrupted;
     else if (outcome.FailedTones() > 0 || outcome.m_nFailedPages > 0 || outcome.m_nCutPages > 0)
         status = kExitSomeFailed; // a page read only in part may have hidden tones
-    // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble.
+    // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble
+    // (a harvest record that could not be used among it, though every tone came through).
     if (!m_options.m_bQuiet)
         m_status.PrintLine(line);
-    else if (status != kExitDone)
+    else if (status != kExitDone || !outcome.m_szRecordProblem.empty())
         m_status.PrintLine(line, true);
     if (!outcome.m_szStopReason.empty())
         Error(outcome.m_szStopReason);

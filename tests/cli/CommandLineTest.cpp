@@ -36,14 +36,16 @@ struct Finished {
     std::string err;
 };
 
-// The program as a child process without a display, its output read through pipes.
+// The program as a child process without a display, its output read through pipes, its
+// harvest record under stateHome.
 class CrawlerProcess {
 public:
-    explicit CrawlerProcess(const std::vector<std::string>& args) {
-        std::vector<std::string> env;
+    CrawlerProcess(const std::vector<std::string>& args, const fs::path& stateHome) {
+        std::vector<std::string> env{"XDG_STATE_HOME=" + stateHome.string()};
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
-            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY="))
+            if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
+                !entry.starts_with("XDG_STATE_HOME="))
                 env.push_back(entry);
         }
         std::vector<char*> argv{const_cast<char*>(PM_CRAWLER_PROGRAM)};
@@ -123,10 +125,6 @@ private:
     int m_err = -1;
 };
 
-Finished Crawl(const std::vector<std::string>& args) {
-    return CrawlerProcess(args).Finish();
-}
-
 std::string LastLine(const std::string& text) {
     const size_t end = text.find_last_not_of('\n');
     if (end == std::string::npos)
@@ -151,6 +149,9 @@ protected:
         fs::remove_all(m_home);
     }
 
+    Finished Crawl(const std::vector<std::string>& args) const {
+        return CrawlerProcess(args, m_home / "state").Finish();
+    }
     std::map<std::string, std::string> Stored() const {
         std::map<std::string, std::string> files;
         for (auto& entry : fs::directory_iterator(m_folder)) {
@@ -272,7 +273,8 @@ TEST_F(CommandLineTest, InterruptMidTransferEndsWithStatus130AndNoPartialFile) {
     });
     m_server.Start();
 
-    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()});
+    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()},
+                           m_home / "state");
     {
         std::unique_lock<std::mutex> lock(mutex);
         ASSERT_TRUE(
