@@ -16,6 +16,8 @@ constexpr std::u16string_view kWalkingPage = u"Walking links on\r\n";
 constexpr std::u16string_view kFetchingTone = u"Downloading tone ";
 constexpr std::u16string_view kStoringTone = u"Copying tone ";
 constexpr std::u16string_view kLineBreak = u"\r\n";
+// How a transfer observer logs the service's reason for a failed transfer.
+constexpr std::u16string_view kStopReason = u"OnStopBinding: ";
 
 constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
 
@@ -46,6 +48,10 @@ std::u16string Bytes(uint64_t n) {
     if (unit > 0 && tenths < 100)
         text += u"." + Number(tenths % 10);
     return text + kUnits[unit];
+}
+
+std::u16string Because(const std::u16string& reason) {
+    return reason.empty() ? reason : u": " + reason;
 }
 
 std::u16string Elapsed(int64_t seconds) {
@@ -144,6 +150,7 @@ void CCliCrawl::SetPageStatus(LPCWSTR text) {
     if (status.starts_with(kFetchingPage)) {
         m_szPage = status.substr(kFetchingPage.size());
         m_szPageFetched = m_szPage;
+        m_szPageReason.clear();
     } else if (status.starts_with(kWalkingPage)) {
         m_szPage = status.substr(kWalkingPage.size());
     }
@@ -160,19 +167,26 @@ void CCliCrawl::SetToneStatus(LPCWSTR text) {
         m_szToneUrl = lineBreak == std::u16string_view::npos ? std::u16string_view()
                                                              : rest.substr(lineBreak + 2);
         m_nFailedTonesBefore = nFailedTones;
+        m_szToneReason.clear();
     } else if (status.starts_with(kStoringTone)) {
         m_szTone = status.substr(kStoringTone.size());
     } else if (status.empty()) { // the tone has been dealt with
         if (nFailedTones > m_nFailedTonesBefore)
             Note(u"failed tone: " +
-                 (m_szTone == m_szToneUrl ? m_szTone : m_szTone + u" (" + m_szToneUrl + u")"));
+                 (m_szTone == m_szToneUrl ? m_szTone : m_szTone + u" (" + m_szToneUrl + u")") +
+                 Because(m_szToneReason));
         m_nFailedTonesBefore = nFailedTones;
         m_szTone.clear();
+        m_szToneUrl.clear();
     }
 }
 
-void CCliCrawl::AppendLog(LPCWSTR) {
-    Poll(); // the notifications themselves are for the window's log
+void CCliCrawl::AppendLog(LPCWSTR text) {
+    Poll();
+    // Of the notifications only why a transfer failed is told, with the tone or page.
+    const std::u16string_view line = text ? text : u"";
+    if (line.starts_with(kStopReason))
+        (m_szToneUrl.empty() ? m_szPageReason : m_szToneReason) = line.substr(kStopReason.size());
 }
 
 void CCliCrawl::ClearLog() {
@@ -207,7 +221,7 @@ void CCliCrawl::ReportPages() {
     if (!outcome.m_szStartPageError.empty())
         return; // told once, as the reason the crawl could not start
     for (; m_nFailedPagesTold < outcome.m_nFailedPages; ++m_nFailedPagesTold)
-        Note(u"failed page: " + m_szPageFetched);
+        Note(u"failed page: " + m_szPageFetched + Because(m_szPageReason));
     for (; m_nCutPagesTold < outcome.m_nCutPages; ++m_nCutPagesTold)
         Note(u"page too large to read whole: " + m_szPageFetched);
 }

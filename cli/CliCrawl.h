@@ -63,8 +63,10 @@ private:
     std::u16string m_szPage;        // being fetched or walked
     std::u16string m_szPageFetched; // the last one fetched: a page failure is its failure
     std::u16string m_szTone;        // being fetched or stored
-    std::u16string m_szToneUrl;
-    int m_nFailedTonesBefore = 0; // when the current tone began
+    std::u16string m_szToneUrl;     // empty between tones
+    std::u16string m_szToneReason;  // why its transfer failed, in the service's words
+    std::u16string m_szPageReason;  // the same for the last page fetched
+    int m_nFailedTonesBefore = 0;   // when the current tone began
     int m_nFailedPagesTold = 0;
     int m_nCutPagesTold = 0;
     uint64_t m_nBytes = 0;

@@ -208,8 +208,9 @@ TEST_F(CommandLineTest, AFailedToneFinishesWithStatus1) {
         Crawl({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()});
 
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("failed tone: " + m_server.Url("/l6file/gone.l6t") + "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find("failed tone: " + m_server.Url("/l6file/gone.l6t") + ": HTTP 404 Not Found\n"),
+        std::string::npos)
         << run.out;
     EXPECT_EQ(LastLine(run.out).rfind("1 new tone stored, 1 failed, in ", 0), 0u) << run.out;
 }
