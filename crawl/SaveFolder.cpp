@@ -59,6 +59,8 @@ std::u16string SaveFolderFromField(std::u16string_view fieldText) {
 }
 
 CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
+    // The program's long-standing words first, then which folder and the system's reason.
+    static constexpr std::u16string_view kCreateFailed = u"Couldn't create output directory. ";
     CSaveFolder result{SaveFolderText(fieldText), SaveFolderFromField(fieldText), {}};
     const std::u16string& folder = result.m_szFolder;
     auto refuse = [&](std::u16string_view what, int error) {
@@ -71,9 +73,9 @@ CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (PathFileExists(folder.c_str())) {
         if (!GetFileAttributesEx(folder.c_str(), &attributes) || !attributes.bDirectory)
-            return refuse(u"Couldn't create output directory ", EEXIST);
+            return refuse(kCreateFailed, EEXIST);
     } else if (int error = SHCreateDirectory(nullptr, folder.c_str()); error != 0) {
-        return refuse(u"Couldn't create output directory ", error);
+        return refuse(kCreateFailed, error);
     }
     if (int error = ProbeFolderWritable(folder.c_str()); error != 0)
         return refuse(u"Couldn't write to the output directory ", error);

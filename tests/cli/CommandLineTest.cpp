@@ -227,7 +227,7 @@ TEST_F(CommandLineTest, WhatCannotStartEndsWithStatus2AndTheReason) {
     std::ofstream(m_home / "a-file") << "in the way";
     run = Crawl({"--url", dead, "--folder", (m_home / "a-file").string()});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "pmcrawler: Couldn't create output directory " +
+    EXPECT_EQ(run.err, "pmcrawler: Couldn't create output directory. " +
                            (m_home / "a-file").string() + ": File exists.\n");
 
     for (const std::vector<std::string>& args :

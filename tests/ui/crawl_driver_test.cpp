@@ -140,10 +140,10 @@ TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
     Start(u"http://a/", Folder("a-file"));
 
     ASSERT_EQ(m_boxes.size(), 2u);
-    EXPECT_EQ(m_boxes[0].text, u"Couldn't create output directory " + Folder("a-file/below") +
+    EXPECT_EQ(m_boxes[0].text, u"Couldn't create output directory. " + Folder("a-file/below") +
                                    u": Not a directory.");
     EXPECT_EQ(m_boxes[1].text,
-              u"Couldn't create output directory " + Folder("a-file") + u": File exists.");
+              u"Couldn't create output directory. " + Folder("a-file") + u": File exists.");
     EXPECT_EQ(m_boxes[0].caption, u"Patchmere Crawler");
     EXPECT_EQ(m_boxes[0].type, MB_OK | MB_ICONERROR);
     EXPECT_EQ(m_boxes[0].owner, m_dlg.get());
