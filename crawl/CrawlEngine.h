@@ -6,6 +6,7 @@
 
 #include "crawl/CrawlOutcome.h"
 #include "crawl/CrawlProgress.h"
+#include "crawl/FetchAhead.h"
 #include "crawl/HarvestRecord.h"
 #include "crawl/UrlSet.h"
 #include "platform/files/files.h"
@@ -30,16 +31,19 @@ public:
     UrlSet m_visited;
     UrlSet m_walked;
     ICrawlProgress* m_pProgress = nullptr;
+    // Transfers at once, the walk's own and those started ahead of it; the front end sets
+    // it. 1 asks for one thing at a time, in the walk's order.
+    int m_nMaxConnections = 4;
     // What the running (or the last) crawl did; the driver empties it at each start.
     CCrawlOutcome m_outcome;
-    // How many transfers the download service may run at once; the front end sets it.
-    int m_nMaxConnections = 4;
 
 protected:
     // The current text of the folder field, read each time a tone is stored.
     virtual std::u16string ReadSaveFolder() const = 0;
 
 private:
+    CFetchAhead m_fetchAhead;
+
     // One download attempt of a tone; true when a stall asks for another attempt.
     bool AttemptTone(LPCWSTR url, int retriesLeft);
     void StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators);

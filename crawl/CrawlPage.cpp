@@ -3,6 +3,7 @@
 #include "crawl/CrawlEngine.h"
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
+#include "crawl/SaveFolder.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
 
@@ -87,6 +88,12 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     if (m_visited.Contains(url))
         return;
     m_visited.Add(url);
+    if (m_fetchAhead.IsIdle()) { // the crawl's start page
+        // Tones ahead are asked as the walk will ask them, so that it can take them over.
+        m_fetchAhead.Start(m_nMaxConnections, [this](LPCWSTR toneUrl) {
+            return m_record.ConditionalHeaders(SaveFolderFromField(ReadSaveFolder()), toneUrl);
+        });
+    }
 
     WCHAR szStatus[MAX_PATH];
     wnsprintf(szStatus, MAX_PATH, u"Downloading page\r\n%s", url);

@@ -9,6 +9,7 @@ void CCrawlEngine::StopCrawl(std::u16string reason) {
         m_outcome.m_szStopReason = std::move(reason);
     // Every wait and walk already ends on the cancel flag; the reason tells the two apart.
     m_pProgress->m_bCancel = 1;
+    m_fetchAhead.Stop(); // nothing fetched ahead is wanted any more
 }
 
 void CCrawlEngine::NoteRecordProblem() {

@@ -15,6 +15,56 @@ bool IsAllDigits(LPCWSTR text) {
     return true;
 }
 
+namespace {
+
+// One anchor's address and what the walk does with it.
+CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attributeName) {
+    CWalkedAnchor anchor;
+    VARIANT name, index;
+    VariantInit(&name);
+    VariantInit(&index);
+    name.vt = VT_I4;
+    name.lVal = i;
+    CComPtr<IDispatch> pDispatch;
+    pAnchors->item(name, index, &pDispatch);
+    CComPtr<IHTMLElement> pAnchor;
+    if (pDispatch)
+        pDispatch->QueryInterface(IID_IHTMLElement, pAnchor.ppv());
+    if (!pAnchor)
+        return anchor;
+
+    CVariant href;
+    CBstr text;
+    pAnchor->getAttribute(attributeName, 0, &href);
+    // A text that the document did not read comes back as none, so it is no page number.
+    pAnchor->get_innerText(&text);
+    if (href->vt != VT_BSTR || !href->bstrVal)
+        return anchor;
+    LPCWSTR address = href->bstrVal;
+    if (IsToneLink(address))
+        anchor.kind = CWalkedAnchor::Kind::Tone;
+    else if (IsPageLink(address, text.get()))
+        anchor.kind = CWalkedAnchor::Kind::Page;
+    else
+        return anchor;
+    anchor.szAddress = address;
+    return anchor;
+}
+
+// The page's walk, known to the look ahead for as long as it runs, however it ends.
+class CWalkScope {
+public:
+    CWalkScope(CFetchAhead& ahead, CWalkFrame& frame) : m_ahead(ahead) { m_ahead.Push(frame); }
+    ~CWalkScope() { m_ahead.Pop(); }
+    CWalkScope(const CWalkScope&) = delete;
+    CWalkScope& operator=(const CWalkScope&) = delete;
+
+private:
+    CFetchAhead& m_ahead;
+};
+
+} // namespace
+
 void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
     if (m_walked.Contains(url))
         return;
@@ -33,42 +83,35 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
     if (FAILED(pAnchors->get_length(&nAnchors)) || nAnchors <= 0)
         return;
 
+    // Every anchor is read and classified up front, so that what the walk will ask for next
+    // is known before it asks.
+    CWalkFrame frame;
+    frame.anchors.reserve(static_cast<size_t>(nAnchors));
+    CBstr attributeName(u"href");
+    for (LONG i = 0; i < nAnchors; ++i)
+        frame.anchors.push_back(ReadAnchor(pAnchors.get(), i, attributeName.get()));
+    CWalkScope scope(m_fetchAhead, frame);
+
     // The same for every anchor of the page, so made once; a page crawled from here in
     // between shows its own status, and the next anchor puts this one back.
     WCHAR szStatus[1024];
     wnsprintf(szStatus, 1024, u"Walking links on\r\n%s", url);
-    CBstr attributeName(u"href");
     for (LONG i = 0; i < nAnchors; ++i) {
-        if (m_pProgress->m_bCancel)
+        if (m_pProgress->m_bCancel) {
+            m_fetchAhead.Stop();
             break;
+        }
 
         m_pProgress->SetPageStatus(szStatus);
 
-        VARIANT name, index;
-        VariantInit(&name);
-        VariantInit(&index);
-        name.vt = VT_I4;
-        name.lVal = i;
-        CComPtr<IDispatch> pDispatch;
-        pAnchors->item(name, index, &pDispatch);
-        CComPtr<IHTMLElement> pAnchor;
-        if (pDispatch)
-            pDispatch->QueryInterface(IID_IHTMLElement, pAnchor.ppv());
-        if (!pAnchor)
+        const CWalkedAnchor& anchor = frame.anchors[static_cast<size_t>(i)];
+        if (anchor.kind == CWalkedAnchor::Kind::Other)
             continue;
-
-        CVariant href;
-        CBstr text;
-        pAnchor->getAttribute(attributeName.get(), 0, &href);
-        // A text that the document did not read comes back as none, so it is no page number.
-        pAnchor->get_innerText(&text);
-        if (href->vt != VT_BSTR || !href->bstrVal)
-            continue;
-
-        LPCWSTR address = href->bstrVal;
-        if (IsToneLink(address))
-            DownloadTone(address, 2);
-        else if (IsPageLink(address, text.get()))
-            CrawlPage(address);
+        frame.nNext = static_cast<size_t>(i);
+        m_fetchAhead.Advance(m_visited);
+        if (anchor.kind == CWalkedAnchor::Kind::Tone)
+            DownloadTone(anchor.szAddress.c_str(), 2);
+        else
+            CrawlPage(anchor.szAddress.c_str());
     }
 }

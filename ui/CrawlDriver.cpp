@@ -13,11 +13,28 @@
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
+#include <algorithm>
+#include <charconv>
 #include <exception>
 #include <memory>
 #include <new>
 
 namespace {
+constexpr int kDefaultConnections = 4;
+constexpr int kMostConnections = 16; // more only burdens the library's server
+
+// How many transfers a crawl runs at once, from the settings; the default when the value is
+// missing or no number, held within 1 and kMostConnections.
+int MaxConnectionsSetting() {
+    const std::string text = ToUtf8(theApp().GetProfileString(u"Config", u"MaxConnections", u""));
+    int n = 0;
+    const char* end = text.data() + text.size();
+    const auto [where, error] = std::from_chars(text.data(), end, n);
+    if (text.empty() || error != std::errc() || where != end)
+        return kDefaultConnections;
+    return std::clamp(n, 1, kMostConnections);
+}
+
 // The crawling state for as long as the object lives: the progress window shown and
 // focused, the main dialog disabled. Leaving, by return or exception, puts the idle state
 // back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null (the
@@ -77,6 +94,7 @@ void CCrawlerDlg::OnStartCrawl() {
 
     SetOutcome(u"");
     m_outcome = CCrawlOutcome();
+    m_nMaxConnections = MaxConnectionsSetting();
     const int64_t ftStart = GetSystemTimeAsFileTime();
     bool bCancelled = false;
     std::u16string failure;

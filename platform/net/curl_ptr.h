@@ -1,4 +1,4 @@
-// Owned libcurl URL handles and strings, released the way libcurl asks.
+// Owned libcurl URL handles, strings and header lists, released the way libcurl asks.
 #pragma once
 
 #include <curl/curl.h>

@@ -35,6 +35,23 @@ private:
     virtual ~BindContext() = default;
 };
 
+// The extra request headers a callback asks for, when it negotiates them.
+std::u16string ExtraHeadersOf(IBindStatusCallback* callback, const std::u16string& url) {
+    IHttpNegotiate* negotiate = nullptr;
+    if (FAILED(
+            callback->QueryInterface(IID_IHttpNegotiate, reinterpret_cast<void**>(&negotiate))) ||
+        !negotiate)
+        return {};
+    Ref<IHttpNegotiate> owned = Ref<IHttpNegotiate>::Adopt(negotiate);
+    LPWSTR additional = nullptr;
+    std::u16string headers;
+    if (SUCCEEDED(negotiate->BeginningTransaction(url.c_str(), nullptr, 0, &additional)) &&
+        additional)
+        headers = additional;
+    SysFreeString(additional);
+    return headers;
+}
+
 class UrlMoniker final : public CComObject<IMoniker, IID_IMoniker> {
 public:
     explicit UrlMoniker(std::u16string url) : m_url(std::move(url)) {}
@@ -55,17 +72,27 @@ public:
         BINDINFO bindInfo{};
         bindInfo.cbSize = sizeof bindInfo;
         callback->GetBindInfo(&grfBindf, &bindInfo);
+        const std::u16string extraHeaders = ExtraHeadersOf(callback.get(), m_url);
 
-        Ref<Binding> binding = Ref<Binding>::Adopt(new Binding(m_url, callback.get()));
-        service->Track(binding.get());
+        // A transfer already running ahead for this request is taken over; else a new one.
+        Ref<Binding> binding = service->TakeAhead(m_url, extraHeaders);
+        const bool bTakenOver = static_cast<bool>(binding);
+        if (bTakenOver)
+            binding->Claim(callback.get());
+        else {
+            binding = Ref<Binding>::Adopt(new Binding(m_url, callback.get(), extraHeaders));
+            service->Track(binding.get());
+        }
         HRESULT hr = callback->OnStartBinding(0, binding.get());
         if (FAILED(hr)) {
             // The callback refused the binding: nothing is fetched and nothing more is said.
             binding->Cancel();
             return hr;
         }
+        if (bTakenOver)
+            binding->Replay();
         // The callback may have shut the service down meanwhile.
-        if (UrlService* running = UrlService::Get())
+        else if (UrlService* running = UrlService::Get())
             binding->Start(*running);
         return MK_S_ASYNCHRONOUS;
     }
@@ -157,4 +184,19 @@ std::string UrlCacheFolder() {
 
 std::u16string GetUrlCacheFolder() {
     return FromUtf8(UrlCacheFolder());
+}
+
+void SetUpcomingBinds(std::vector<UpcomingBind> upcoming) {
+    if (UrlService* service = UrlService::Get())
+        service->SetUpcoming(std::move(upcoming));
+}
+
+void SetMaxConnections(int n) {
+    if (UrlService* service = UrlService::Get())
+        service->SetMaxConnections(n);
+}
+
+int CountTransfersAhead() {
+    UrlService* service = UrlService::Get();
+    return service ? service->CountAhead() : 0;
 }

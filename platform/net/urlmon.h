@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline constexpr IID IID_IBinding = {
     0x79EAC9C0, 0xBAF9, 0x11CE, {0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B}};
@@ -110,7 +111,9 @@ struct IBindingHttpInfo : IUnknown {
 };
 
 // Offered by a bind-status callback that adds request headers. The service asks it once,
-// inside BindToStorage, before the request is made.
+// inside BindToStorage after GetBindInfo and before OnStartBinding; a transfer already
+// running ahead for the same address is taken over only when it was asked with the same
+// headers.
 struct IHttpNegotiate : IUnknown {
     // *pszAdditionalHeaders: null, or "Name: value\r\n" lines in an automation string, which
     // the service frees with SysFreeString. A request that carries If-None-Match or
@@ -169,6 +172,24 @@ HRESULT RevokeBindStatusCallback(IBindCtx* pbc, IBindStatusCallback* pbsc);
 
 // The cache: the entry of a URL is its cache file; deleting it removes the file.
 bool DeleteUrlCacheEntry(LPCWSTR url);
+
+// Transfers ahead. The caller tells the service, in order, what it will bind next, each with
+// the extra request headers its own bind will carry; the service starts the first of them
+// early, with at most SetMaxConnections transfers running in all. A later bind of the same
+// address with the same headers takes over the transfer ahead: its notifications so far are
+// replayed to the new callback in their order, then the rest follows as usual. A bind whose
+// headers differ aborts the one ahead and starts afresh. Each call replaces the list; what
+// is no longer on it is aborted and its cache file removed, so an empty list ends them all.
+struct UpcomingBind {
+    std::u16string url;
+    std::u16string extraHeaders; // as IHttpNegotiate gives them; empty for none
+};
+void SetUpcomingBinds(std::vector<UpcomingBind> upcoming);
+// At most n transfers at once, and at most n connections to one host (n from 1). 1 makes
+// nothing run ahead: every transfer starts when it is bound.
+void SetMaxConnections(int n);
+// Transfers ahead that run now (not taken over and not finished).
+int CountTransfersAhead();
 
 // Service start and end, called by the runtime's CoInitialize/CoUninitialize. Shutdown
 // aborts what is still running, delivers nothing more and removes the cache folder.

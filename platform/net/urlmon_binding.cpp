@@ -96,8 +96,9 @@ std::string UserAgent() {
 
 } // namespace
 
-Binding::Binding(std::u16string url, IBindStatusCallback* callback)
+Binding::Binding(std::u16string url, IBindStatusCallback* callback, std::u16string extraHeaders)
     : m_pCallback(callback), m_url(std::move(url)), m_finalUrl(m_url),
+      m_extraHeaders(std::move(extraHeaders)), m_bHeld(callback == nullptr),
       m_nMaxBytes(g_nMaxBodyBytes) {}
 
 Binding::~Binding() {
@@ -154,16 +155,7 @@ std::u16string Binding::GetLastModified() {
 }
 
 void Binding::AddRequestHeaders() {
-    void* negotiate = nullptr;
-    if (!m_pCallback || FAILED(m_pCallback->QueryInterface(IID_IHttpNegotiate, &negotiate)) ||
-        !negotiate)
-        return;
-    auto pNegotiate = Ref<IHttpNegotiate>::Adopt(static_cast<IHttpNegotiate*>(negotiate));
-    LPWSTR extra = nullptr;
-    if (FAILED(pNegotiate->BeginningTransaction(m_url.c_str(), nullptr, 0, &extra)) || !extra)
-        return;
-    const std::string headers = ToUtf8(extra);
-    SysFreeString(extra);
+    const std::string headers = ToUtf8(m_extraHeaders);
     // One header per line; a line break inside a value cannot reach the request.
     for (size_t start = 0; start < headers.size();) {
         size_t end = headers.find_first_of("\r\n", start);
@@ -244,6 +236,10 @@ void Binding::Start(UrlService& service) {
     curl_easy_setopt(m_easy, CURLOPT_PREREQFUNCTION, &Binding::PrereqCallback);
     curl_easy_setopt(m_easy, CURLOPT_PREREQDATA, this);
     AddRequestHeaders();
+    // Over TLS a server that speaks HTTP/2 carries every transfer to it on one connection.
+    curl_easy_setopt(m_easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+    if (UrlScheme(url) == "https")
+        curl_easy_setopt(m_easy, CURLOPT_PIPEWAIT, 1L);
     // The bind flags that ask for the newest version need nothing more: the cache never
     // answers a bind, every bind asks the server.
     if (!service.Add(m_easy, this)) {
@@ -587,6 +583,7 @@ void Binding::Cancel() {
     DiscardCacheFile();
     m_state = State::Stopped;
     m_pCallback.reset();
+    m_held.clear(); // they hold references to this binding
     if (UrlService* service = UrlService::Get())
         service->Forget(this);
 }
@@ -598,8 +595,21 @@ void Binding::Finish(HRESULT hr, std::u16string reason) {
     PostStop();
 }
 
+void Binding::Claim(IBindStatusCallback* callback) {
+    m_pCallback = Ref<IBindStatusCallback>(callback);
+}
+
+void Binding::Replay() {
+    m_bHeld = false;
+    std::vector<std::function<void()>> held = std::move(m_held);
+    m_held.clear();
+    for (std::function<void()>& message : held)
+        PostThreadMessage(std::move(message));
+}
+
 void Binding::DeliverStop() {
     m_state = State::Stopped;
+    m_held.clear();
     Ref<IBindStatusCallback> callback = std::move(m_pCallback);
     if (UrlService* service = UrlService::Get())
         service->Forget(this);
@@ -627,8 +637,15 @@ void Binding::DiscardCacheFile() {
     m_cacheFile.reset();
 }
 
+void Binding::Queue(std::function<void()> message) {
+    if (m_bHeld)
+        m_held.push_back(std::move(message));
+    else
+        PostThreadMessage(std::move(message));
+}
+
 void Binding::Post(std::function<void(IBindStatusCallback&)> notify) {
-    PostThreadMessage([self = Ref(this), notify = std::move(notify)] {
+    Queue([self = Ref(this), notify = std::move(notify)] {
         if (!self->m_pCallback) // stopped meanwhile
             return;
         Ref<IBindStatusCallback> callback = self->m_pCallback;
@@ -662,7 +679,7 @@ void Binding::PostDownloading() {
 }
 
 void Binding::PostStop() {
-    PostThreadMessage([self = Ref(this)] {
+    Queue([self = Ref(this)] {
         if (self->m_state == State::Finished) // not aborted or cancelled meanwhile
             self->DeliverStop();
     });

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace urlmon {
 
@@ -22,7 +23,9 @@ class UrlService;
 
 class Binding final : public IBinding, public IBindingHttpInfo, public IBindingBodyLimit {
 public:
-    Binding(std::u16string url, IBindStatusCallback* callback);
+    // Without a callback the binding runs ahead: it keeps its notifications until a bind
+    // takes it over (Claim, then Replay).
+    Binding(std::u16string url, IBindStatusCallback* callback, std::u16string extraHeaders = {});
 
     // IUnknown
     HRESULT QueryInterface(REFIID riid, void** ppv) override;
@@ -45,8 +48,18 @@ public:
     void Start(UrlService& service);
     // The service's word that libcurl has finished the transfer.
     void OnTransferDone(CURLcode code);
-    // Service shutdown: stops without delivering anything more and lets the callback go.
+    // Service shutdown, or a transfer ahead nobody will take over: stops without delivering
+    // anything more, removes its cache file and lets the callback go.
     void Cancel();
+
+    const std::u16string& ExtraHeaders() const { return m_extraHeaders; }
+    // Running ahead: started, not finished and not taken over yet.
+    bool IsRunningAhead() const { return m_bHeld && m_state == State::Running; }
+    // A bind takes over a binding ahead: callback becomes its callback...
+    void Claim(IBindStatusCallback* callback);
+    // ...and, once OnStartBinding has accepted it, what it kept is queued on the pump in its
+    // order; what follows goes there directly.
+    void Replay();
 
 private:
     enum class State {
@@ -62,7 +75,7 @@ private:
     static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
     static int PrereqCallback(void* self, char*, char*, int, int);
 
-    // The request headers the callback adds (IHttpNegotiate), onto the transfer.
+    // The extra request headers (what the callback's IHttpNegotiate gave), onto the transfer.
     void AddRequestHeaders();
 
     // What the body's receiver tells libcurl: go on, hold the data back until the next pump
@@ -96,6 +109,8 @@ private:
 
     // Queues one notification; it is dropped when the binding has been aborted meanwhile.
     void Post(std::function<void(IBindStatusCallback&)> notify);
+    // Onto the pump, or kept while the binding is held ahead.
+    void Queue(std::function<void()> message);
     void PostProgress(ULONG statusCode, const std::u16string& text, uint64_t progress = 0,
                       uint64_t progressMax = 0);
     // At most one "downloading" notification waits in the queue; it carries the numbers
@@ -112,6 +127,10 @@ private:
     std::u16string m_url; // as handed to the moniker: the key of the cache entry
     std::u16string m_finalUrl;
     std::u16string m_contentType;
+    std::u16string m_extraHeaders;
+    // Ahead and not taken over: notifications wait here instead of on the pump.
+    bool m_bHeld = false;
+    std::vector<std::function<void()>> m_held;
 
     CurlUrl m_pUrl;              // the address asked for; outlives m_easy
     CurlSlist m_pHeaders;        // the callback's request headers; outlive m_easy

@@ -4,6 +4,8 @@
 #include "platform/net/urlmon_binding.h"
 #include "platform/pump/pump.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -35,6 +37,7 @@ bool UrlService::Start() {
         curl_global_cleanup();
         return false;
     }
+    service->SetMaxConnections(1);
     TheService() = std::move(service);
     RegisterPumpSource(PumpSource{[] {
                                       if (UrlService* running = Get())
@@ -54,11 +57,14 @@ void UrlService::Stop() {
     // their partial files removed, their callbacks let go, queued notifications dropped.
     std::map<Binding*, Ref<Binding>> bindings = std::move(TheService()->m_bindings);
     TheService()->m_bindings.clear();
+    std::vector<Upcoming> upcoming = std::move(TheService()->m_upcoming);
+    TheService()->m_upcoming.clear();
     for (auto& [binding, reference] : bindings)
         reference->Cancel();
     DiscardPostedMessages();
     UnregisterPumpSources();
     TheService().reset(); // removes the cache folder
+    upcoming.clear();
     bindings.clear();
     curl_global_cleanup();
 }
@@ -135,6 +141,89 @@ void UrlService::Advance() {
             continue;
         Ref<Binding> binding(found->second);
         binding->OnTransferDone(result);
+    }
+    if (!finished.empty())
+        StartAhead();
+}
+
+void UrlService::SetMaxConnections(int n) {
+    m_nMaxConnections = n < 1 ? 1 : n;
+    // Connections are kept open and reused; HTTP/2 carries several transfers on one.
+    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(m_nMaxConnections));
+    curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    StartAhead();
+}
+
+void UrlService::SetUpcoming(std::vector<UpcomingBind> upcoming) {
+    std::vector<Upcoming> next;
+    next.reserve(upcoming.size());
+    for (UpcomingBind& bind : upcoming)
+        next.push_back(Upcoming{std::move(bind), {}});
+    // A transfer already under way keeps its place when the new list still wants it.
+    std::vector<Upcoming> previous = std::move(m_upcoming);
+    m_upcoming.clear();
+    for (Upcoming& old : previous) {
+        if (!old.binding)
+            continue;
+        for (Upcoming& wanted : next) {
+            if (!wanted.binding && wanted.bind.url == old.bind.url &&
+                wanted.bind.extraHeaders == old.bind.extraHeaders) {
+                wanted.binding = std::move(old.binding);
+                break;
+            }
+        }
+        if (old.binding) // nobody will take it over
+            old.binding->Cancel();
+    }
+    m_upcoming = std::move(next);
+    StartAhead();
+}
+
+int UrlService::CountAhead() const {
+    int running = 0;
+    for (const Upcoming& upcoming : m_upcoming)
+        running += upcoming.binding && upcoming.binding->IsRunningAhead();
+    return running;
+}
+
+Ref<Binding> UrlService::TakeAhead(const std::u16string& url, const std::u16string& extraHeaders) {
+    auto found = std::find_if(m_upcoming.begin(), m_upcoming.end(),
+                              [&](const Upcoming& upcoming) { return upcoming.bind.url == url; });
+    if (found == m_upcoming.end())
+        return {};
+    Upcoming taken = std::move(*found);
+    std::vector<Upcoming> passed(std::make_move_iterator(m_upcoming.begin()),
+                                 std::make_move_iterator(found));
+    m_upcoming.erase(m_upcoming.begin(), found + 1);
+    for (Upcoming& skipped : passed) {
+        if (skipped.binding)
+            skipped.binding->Cancel();
+    }
+    if (taken.binding && taken.bind.extraHeaders != extraHeaders) {
+        // Asked differently from what runs ahead: that answer is not this request's.
+        taken.binding->Cancel();
+        taken.binding.reset();
+    }
+    return std::move(taken.binding);
+}
+
+void UrlService::StartAhead() {
+    // At most N transfers in all, of which the walk's own bind needs one: N - 1 run ahead.
+    // Only the first N entries are started, so at most N finished ones wait to be taken.
+    const size_t window = std::min(m_upcoming.size(), static_cast<size_t>(m_nMaxConnections));
+    int ahead = CountAhead();
+    for (size_t i = 0; i < window; ++i) {
+        if (ahead >= m_nMaxConnections - 1 ||
+            m_transfers.size() >= static_cast<size_t>(m_nMaxConnections))
+            return;
+        Upcoming& upcoming = m_upcoming[i];
+        if (upcoming.binding)
+            continue;
+        upcoming.binding = Ref<Binding>::Adopt(
+            new Binding(upcoming.bind.url, nullptr, upcoming.bind.extraHeaders));
+        Track(upcoming.binding.get());
+        upcoming.binding->Start(*this);
+        ahead += upcoming.binding->IsRunningAhead();
     }
 }
 

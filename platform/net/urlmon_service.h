@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/net/cache.h"
+#include "platform/net/urlmon.h"
 #include "platform/net/urlmon_ref.h"
 
 #include <curl/curl.h>
@@ -43,6 +44,15 @@ public:
     // A transfer that stopped itself for the rest of the pass; it goes on at the next one.
     void Yielded(CURL* easy) { m_yielded.push_back(easy); }
 
+    // Transfers ahead (SetUpcomingBinds in urlmon.h).
+    void SetUpcoming(std::vector<UpcomingBind> upcoming);
+    void SetMaxConnections(int n);
+    int CountAhead() const;
+    // The transfer ahead that a bind of url with these headers takes over, taken off the list
+    // with whatever the list held before it (the caller has passed those by); null when there
+    // is none, or when its headers differ (it is aborted then).
+    Ref<Binding> TakeAhead(const std::u16string& url, const std::u16string& extraHeaders);
+
     ~UrlService();
     UrlService(const UrlService&) = delete;
     UrlService& operator=(const UrlService&) = delete;
@@ -58,7 +68,17 @@ private:
     // Lets the transfers that yielded in the last pass go on; they may yield again.
     void ResumeYielded();
 
+    // Starts the first listed binds that have no transfer yet, as far as the limits allow.
+    void StartAhead();
+
+    struct Upcoming {
+        UpcomingBind bind;
+        Ref<Binding> binding; // null until started
+    };
+
     CURLM* m_multi = nullptr;
+    std::vector<Upcoming> m_upcoming;
+    int m_nMaxConnections = 1;
     std::unique_ptr<cache::UrlCache> m_cache;
     std::map<Binding*, Ref<Binding>> m_bindings; // not stopped yet
     std::map<CURL*, Binding*> m_transfers;       // in flight

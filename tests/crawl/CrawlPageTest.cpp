@@ -4,7 +4,10 @@
 #include "platform/pump/pump.h"
 #include "tests/support/CrawlFixture.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -58,6 +61,7 @@ TEST_F(CrawlTest, WalksTheLibraryDepthFirstLoadingEachPageOnce) {
     });
     m_server.Start();
 
+    m_engine.m_nMaxConnections = 1; // one request at a time, in the walk's own order
     m_engine.CrawlPage(Url("/library.html").c_str());
 
     std::vector<std::string> expected = {
@@ -135,6 +139,107 @@ TEST_F(CrawlTest, APageBeyondWhatADocumentKeepsCountsAsCutAndSaysWhy) {
     EXPECT_NE(log.find(u"Only the first 2 links of this page were read: it has more than the "
                        u"program reads from one page."),
               std::u16string::npos);
+}
+
+// Transfers ahead change when bytes arrive, never what is stored: the same names (numbered
+// variants included) with the same bytes as one request at a time, and no extra request.
+TEST_F(CrawlTest, FetchingAheadStoresWhatOneAtATimeStores) {
+    std::atomic<int> inFlight{0}, mostInFlight{0};
+    auto handle = [&](const httplib::Request& req, httplib::Response& res) {
+        Record(req);
+        int now = ++inFlight;
+        for (int most = mostInFlight; now > most && !mostInFlight.compare_exchange_weak(most, now);)
+            ;
+        // Answers come back in another order than they were asked for.
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::hash<std::string>{}(req.target) % 12));
+        --inFlight;
+        const std::string page = req.get_param_value("page");
+        if (req.path == "/library.html") {
+            const int n = page.empty() ? 1 : std::stoi(page);
+            std::string links = ToneLink("x" + std::to_string(n % 2) + ".l6t") +
+                                ToneLink("same.l6t") + ToneLink("SAME.l6t") +
+                                ToneLink("u" + std::to_string(n) + ".l6t");
+            for (int to = 1; to <= 6; ++to)
+                links += PageLink(to);
+            res.set_content(Page(links), "text/html");
+        } else {
+            // Different bytes under names shared by several tones.
+            const std::string name = req.matches[1];
+            res.set_header("Content-Disposition",
+                           name[0] == 'u' ? "attachment; filename=\"shared.l6t\"" : "attachment");
+            res.set_content("tone " + name, "application/octet-stream");
+        }
+    };
+    m_server.server().Get("/library.html", handle);
+    m_server.server().Get(R"(/files/l6file/(.*))", handle);
+    m_server.Start();
+
+    auto crawl = [&](int connections, const char* subfolder) {
+        std::filesystem::create_directory(m_folder / subfolder);
+        m_engine.m_folder = FromUtf8((m_folder / subfolder).string());
+        m_engine.m_visited.Clear();
+        m_engine.m_walked.Clear();
+        m_engine.m_nMaxConnections = connections;
+        const size_t before = Requests().size();
+        m_engine.CrawlPage(Url("/library.html").c_str());
+        std::vector<std::string> asked = Requests();
+        asked.erase(asked.begin(), asked.begin() + static_cast<long>(before));
+        std::sort(asked.begin(), asked.end());
+        std::map<std::string, std::string> files;
+        for (auto& entry : std::filesystem::directory_iterator(m_folder / subfolder)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().filename().string()] =
+                std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return std::make_pair(files, asked);
+    };
+    const auto one = crawl(1, "one");
+    EXPECT_EQ(mostInFlight, 1);
+    const auto four = crawl(4, "four");
+    EXPECT_GT(mostInFlight, 1) << "nothing was fetched ahead";
+    EXPECT_EQ(four.first, one.first);
+    EXPECT_EQ(four.second, one.second);
+    EXPECT_EQ(one.first.size(), 10u); // x0, x1, same, SAME, shared and shared[1]..[5]
+    EXPECT_EQ(CountTransfersAhead(), 0);
+}
+
+// Cancel ends every transfer ahead, running or finished, and leaves none of their files.
+TEST_F(CrawlTest, CancelAbortsTheTransfersAheadAndLeavesNoCacheFile) {
+    std::atomic<int> hits{0};
+    m_server.server().Get("/library.html", [&](const httplib::Request& req, auto& res) {
+        Record(req);
+        res.set_content(
+            Page(ToneLink("stalls.l6t") + ToneLink("quick.l6t") + ToneLink("stalls2.l6t")),
+            "text/html");
+    });
+    m_server.server().Get(R"(/files/l6file/(.*))", [&](const httplib::Request& req, auto& res) {
+        ++hits;
+        if (req.matches[1] == "quick.l6t")
+            return res.set_content("quick", "application/octet-stream");
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [this](size_t, size_t, httplib::DataSink&) {
+                                     while (!m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+    // Cancel once all three are under way, the quick one finished ahead and waiting.
+    std::function<void()> pressCancel = [&] {
+        if (hits == 3 && CountTransfersAhead() == 1)
+            m_progress->m_bCancel = 1;
+        else
+            PostThreadMessage(pressCancel);
+    };
+    PostThreadMessage(pressCancel);
+    m_engine.m_nMaxConnections = 3;
+    m_engine.CrawlPage(Url("/library.html").c_str());
+
+    EXPECT_EQ(CountTransfersAhead(), 0);
+    EXPECT_TRUE(Folder().empty());
+    for (auto& entry : std::filesystem::directory_iterator(UrlCacheFolder()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".spare-", 0), 0u) << entry.path();
 }
 
 TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
