@@ -1,5 +1,6 @@
 // Whole crawls through the real main dialog and progress window against served libraries:
 // an ordinary one, one that is cancelled, and a hostile one.
+#include "app/CrawlerApp.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "tests/support/ExfatFolder.h"
@@ -152,6 +153,8 @@ TEST_F(EndToEndTest, CancelInTheMiddleEndsTheCrawlAndLeavesNoPartialFile) {
         }
     };
     m_dlg->m_beforeCrawl = [&] { PostThreadMessage(press); };
+    // The requests served are counted as one at a time makes them.
+    theApp().WriteProfileString(u"Config", u"MaxConnections", u"1");
 
     Crawl("/library.html");
 
@@ -233,6 +236,7 @@ TEST_F(EndToEndTest, AFolderThatGoesAwayStopsTheCrawlAndTheUserIsTold) {
                         "application/octet-stream");
     });
     m_server.Start();
+    theApp().WriteProfileString(u"Config", u"MaxConnections", u"1");
 
     Crawl("/library.html");
 
