@@ -10,6 +10,12 @@
 # --folder, no display), so the two front ends are measured side by side; the three take
 # turns at going first. Its time is the whole run of the command, start and exit included,
 # while the window's starts at the key press: the comparison leans against the command line.
+# Options before these: --rtt MS holds every response of the library's server back by MS
+# milliseconds, as a server a round trip away would; --connections N sets the crawler's
+# MaxConnections (default 4) and the parallel curl floor's --parallel-max.
+# Beside Wget, each round times one curl --parallel --parallel-max N over the same URL list:
+# the floor that N connections allow. Every client writes to a tmpfs (/dev/shm), so that the
+# file system's noise stays out of the comparison.
 # The full-pager library links every page number from every page and names every tone in a
 # pmw_filename= query. The series runs it at 50, 200 and 800 pages of 20 tones and ends with a
 # table of the three sizes, CPU time per anchor walked among them, so that a cost which grows
@@ -27,12 +33,16 @@ cd "$(dirname "$0")/.."
 MODE=single
 SHAPE=default
 CLI=
+RTT=0
+CONNECTIONS=4
 while :; do
   case "${1:-}" in
   --series) MODE=series SHAPE=full-pager; shift ;;
   --full-pager) SHAPE=full-pager; shift ;;
   --recrawl) MODE=recrawl; shift ;;
   --cli) CLI=1; shift ;;
+  --rtt) RTT=$2; shift 2 ;;
+  --connections) CONNECTIONS=$2; shift 2 ;;
   *) break ;;
   esac
 done
@@ -47,23 +57,24 @@ else
 fi
 bash scripts/setup.sh
 command -v wget >/dev/null || { apt-get update -qq && apt-get install -y -qq wget >/dev/null; }
+command -v curl >/dev/null || { apt-get update -qq && apt-get install -y -qq curl >/dev/null; }
 BUILD=build-bench
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPM_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" --target pmcrawler pmdemo-server -j"$(nproc)" >/dev/null
 
-WORK=$(realpath "$BUILD")/bench
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then WORK=/dev/shm/pm-bench-$$; else WORK=$(realpath "$BUILD")/bench; fi
 rm -rf "$WORK"
 mkdir -p "$WORK"
 ln -sf "$(realpath "$BUILD")/app/pmcrawler" "$WORK/pmcrawler-bench"
 SERVER=
-trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$WORK"/lib-*' EXIT
+trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$WORK"' EXIT
 
 # crawl ROUND_DIR [STATE_DIR]: the crawler harvests into ROUND_DIR/tones, its cache beside it,
 # its harvest record in STATE_DIR (by default one of the round's own, so it starts empty).
 crawl() {
   local dir=$1 state=${2:-$1/state}
   mkdir -p "$dir/config/Patchmere Crawler" "$dir/tmp"
-  printf '[Config]\nLastURL=%s\nLastPath=%s\n' "$URL" "$dir/tones" \
+  printf '[Config]\nLastURL=%s\nLastPath=%s\nMaxConnections=%s\n' "$URL" "$dir/tones" "$CONNECTIONS" \
     >"$dir/config/Patchmere Crawler/pmcrawler-bench.conf"
   local drive=(bash scripts/bench_drive.sh "$WORK/pmcrawler-bench" "$dir/crawl.txt")
   if [ -n "${DISPLAY:-}" ]; then
@@ -112,6 +123,19 @@ harvest() {
   echo "WGET_FILES=$(find "$dir/wget" -type f | wc -l)" >>"$dir/wget.txt"
 }
 
+# floor ROUND_DIR: one curl fetches every page and tone address, N at a time.
+floor() {
+  local dir=$1 timing
+  mkdir -p "$dir/curl"
+  awk -v base="$BASE" '{ printf "url = \"%s%s\"\noutput = \"f%d\"\n", base, $0, NR }' \
+    "$LIB/urls.txt" >"$dir/curl.cfg"
+  timing=$({
+    TIMEFORMAT='%R'
+    time (cd "$dir/curl" && curl -s --parallel --parallel-max "$CONNECTIONS" -K "$dir/curl.cfg" || true)
+  } 2>&1)
+  echo "CURL_SECONDS=$timing" >"$dir/curl.txt"
+}
+
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # library PAGES: serves a library of PAGES pages, runs the rounds against it and prints them
@@ -121,30 +145,35 @@ library() {
   LIB="$WORK/lib-$pages"
   mkdir -p "$LIB"
   "$BUILD/tools/pmdemo-server" --pages "$pages" --tones-per-page "$TONES" --min-size 2000 \
-    --max-size 60000 --shape "$SHAPE" --expect "$LIB/expected.txt" >"$LIB/server.out" &
+    --max-size 60000 --shape "$SHAPE" --expect "$LIB/expected.txt" --urls "$LIB/urls.all" \
+    --delay-ms "$RTT" >"$LIB/server.out" &
   SERVER=$!
   for _ in $(seq 400); do [ "$(wc -l <"$LIB/server.out")" -ge 2 ] && break; sleep 0.05; done
   URL=$(head -n 1 "$LIB/server.out")
+  BASE=$(echo "$URL" | sed -E 's#^(https?://[^/]+).*#\1#')
+  LC_ALL=C sort -u "$LIB/urls.all" >"$LIB/urls.txt"
   local anchors tonesTotal=$((pages * TONES))
   anchors=$(sed -n '2s/ .*//p' "$LIB/server.out")
   EXPECTED=$(wc -l <"$LIB/expected.txt")
 
-  echo "Library: $pages pages × $TONES tones ($SHAPE shape, $anchors anchors) at $URL, $ROUNDS rounds"
+  echo "Library: $pages pages × $TONES tones ($SHAPE shape, $anchors anchors) at $URL, $ROUNDS rounds, ${RTT} ms per request, $CONNECTIONS connections"
   : >"$LIB/rounds.txt"
   for round in $(seq "$ROUNDS"); do
     dir="$LIB/round-$round"
     mkdir -p "$dir"
     if [ -n "$CLI" ]; then
-      # Each client goes first, second and third in turn.
+      # Each client goes first, second and third in turn; the floor last.
       local order=(crawl cli harvest) first=$(((round - 1) % 3))
       for i in 0 1 2; do "${order[$(((first + i) % 3))]}" "$dir"; done
-    elif [ $((round % 2)) -eq 1 ]; then crawl "$dir"; harvest "$dir"; else harvest "$dir"; crawl "$dir"; fi
+      floor "$dir"
+    elif [ $((round % 2)) -eq 1 ]; then crawl "$dir"; harvest "$dir"; floor "$dir"; else floor "$dir"; harvest "$dir"; crawl "$dir"; fi
     # shellcheck disable=SC1091
     source "$dir/crawl.txt"  # CRAWL_SECONDS CPU_SECONDS PEAK_KB CHECK
     source "$dir/wget.txt"   # WGET_SECONDS WGET_CPU WGET_FILES
-    printf 'Round %d: crawler %.2f s wall, %.2f s CPU, %d MB peak (%s); wget %.2f s wall, %.2f s CPU (%d files)\n' \
+    source "$dir/curl.txt"   # CURL_SECONDS
+    printf 'Round %d: crawler %.2f s wall, %.2f s CPU, %d MB peak (%s); wget %.2f s wall, %.2f s CPU (%d files); curl floor %.2f s\n' \
       "$round" "$CRAWL_SECONDS" "$CPU_SECONDS" "$((PEAK_KB / 1024))" "$CHECK" "$WGET_SECONDS" \
-      "$WGET_CPU" "$WGET_FILES"
+      "$WGET_CPU" "$WGET_FILES" "$CURL_SECONDS"
     local cliFigures=
     if [ -n "$CLI" ]; then
       # shellcheck disable=SC1091
@@ -153,7 +182,7 @@ library() {
         "$CLI_CPU" "$((CLI_PEAK_KB / 1024))" "$CLI_CHECK"
       cliFigures=" $CLI_SECONDS $CLI_CPU $CLI_PEAK_KB"
     fi
-    echo "$CRAWL_SECONDS $CPU_SECONDS $PEAK_KB $WGET_SECONDS $WGET_CPU$cliFigures" >>"$LIB/rounds.txt"
+    echo "$CRAWL_SECONDS $CPU_SECONDS $PEAK_KB $WGET_SECONDS $WGET_CPU $CURL_SECONDS$cliFigures" >>"$LIB/rounds.txt"
   done
   kill "$SERVER" 2>/dev/null || true
   wait "$SERVER" 2>/dev/null || true
@@ -165,18 +194,22 @@ library() {
   peak=$(cut -d' ' -f3 "$LIB/rounds.txt" | median)
   wget=$(cut -d' ' -f4 "$LIB/rounds.txt" | median)
   wgetCpu=$(cut -d' ' -f5 "$LIB/rounds.txt" | median)
+  local floorWall
+  floorWall=$(cut -d' ' -f6 "$LIB/rounds.txt" | median)
   mb=$(du -sm "$LIB/round-1/tones" | cut -f1)
   printf '\nMedians over %d rounds (%d tones, %d MB stored):\n' "$ROUNDS" "$tonesTotal" "$mb"
   printf 'Crawler: %.2f s wall, %.0f tones/s, %.2f s CPU (%.2f µs per anchor), peak memory %.0f MB\n' \
     "$crawl" "$(echo "$tonesTotal / $crawl" | bc -l)" "$cpu" "$(echo "$cpu * 1000000 / $anchors" | bc -l)" \
     "$(echo "$peak / 1024" | bc -l)"
   printf 'Wget:    %.2f s wall, %.2f s CPU\n' "$wget" "$wgetCpu"
-  printf 'Ratio crawler / wget: %.2f\n' "$(echo "$crawl / $wget" | bc -l)"
+  printf 'Curl floor (--parallel-max %d): %.2f s wall\n' "$CONNECTIONS" "$floorWall"
+  printf 'Ratio crawler / wget: %.2f, crawler / curl floor: %.2f\n' "$(echo "$crawl / $wget" | bc -l)" \
+    "$(echo "$crawl / $floorWall" | bc -l)"
   if [ -n "$CLI" ]; then
     local cliWall cliCpu cliPeak
-    cliWall=$(cut -d' ' -f6 "$LIB/rounds.txt" | median)
-    cliCpu=$(cut -d' ' -f7 "$LIB/rounds.txt" | median)
-    cliPeak=$(cut -d' ' -f8 "$LIB/rounds.txt" | median)
+    cliWall=$(cut -d' ' -f7 "$LIB/rounds.txt" | median)
+    cliCpu=$(cut -d' ' -f8 "$LIB/rounds.txt" | median)
+    cliPeak=$(cut -d' ' -f9 "$LIB/rounds.txt" | median)
     printf 'Command line: %.2f s wall, %.0f tones/s, %.2f s CPU, peak memory %.0f MB\n' \
       "$cliWall" "$(echo "$tonesTotal / $cliWall" | bc -l)" "$cliCpu" "$(echo "$cliPeak / 1024" | bc -l)"
     printf 'Ratio command line / window: %.2f wall, %.2f CPU\n' \

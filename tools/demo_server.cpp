@@ -1,15 +1,18 @@
 // Serves the generated demo library on 127.0.0.1 until it is stopped.
 //   pmdemo-server [--port N] [--pages N] [--tones-per-page N] [--min-size B] [--max-size B]
-//                 [--expect FILE] [--tone-delay-ms MS] [--shape default|full-pager]
-//                 [--change-tone N] [--stats FILE]
+//                 [--expect FILE] [--urls FILE] [--tone-delay-ms MS] [--delay-ms MS]
+//                 [--shape default|full-pager] [--change-tone N] [--stats FILE]
 // Prints the start address on its first line and the number of anchors on all pages on its
 // second. With --expect, writes the names the tones get in an empty folder, one per line, so
-// a run can be checked. --tone-delay-ms holds each tone back for a while, so that a person can
-// watch a small library being crawled. The full-pager shape links every page number from
-// every page and names every tone in its address's pmw_filename= query. --change-tone gives
-// tone N other bytes, as a site that replaced it would serve it. --stats writes, when the
-// server stops, shell assignments of the requests it answered, its tone requests, those
-// answered "not modified" and the bytes of tone bodies it sent.
+// a run can be checked. With --urls, writes the address path of every page and every tone
+// (with its query), one per line, so that another client can fetch the same things.
+// --tone-delay-ms holds each tone back for a while, so that a person can watch a small
+// library being crawled. --delay-ms holds every response back, as a server a round trip away
+// would. The full-pager shape links every page number from every page and names every tone in
+// its address's pmw_filename= query. --change-tone gives tone N other bytes, as a site that
+// replaced it would serve it. --stats writes, when the server stops, shell assignments of the
+// requests it answered, its tone requests, those answered "not modified" and the bytes of
+// tone bodies it sent.
 #include "tools/DemoLibrary.h"
 #include "tools/DemoServer.h"
 
@@ -35,9 +38,9 @@ void Stop(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int port = 0, pages = 5, tonesPerPage = 8, toneDelayMs = 0;
+    int port = 0, pages = 5, tonesPerPage = 8, toneDelayMs = 0, delayMs = 0;
     long minSize = 2000, maxSize = 32000;
-    std::string expectFile, statsFile;
+    std::string expectFile, statsFile, urlsFile;
     long changedTone = -1;
     DemoShape shape;
     bool badShape = false;
@@ -60,6 +63,10 @@ int main(int argc, char** argv) {
             changedTone = std::atol(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--tone-delay-ms"))
             toneDelayMs = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--urls"))
+            urlsFile = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--delay-ms"))
+            delayMs = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--shape")) {
             const bool full = !std::strcmp(argv[i + 1], "full-pager");
             badShape = !full && std::strcmp(argv[i + 1], "default") != 0;
@@ -67,7 +74,7 @@ int main(int argc, char** argv) {
         }
     }
     if (badShape || pages < 1 || tonesPerPage < 0 || minSize < 4 || maxSize < minSize ||
-        toneDelayMs < 0) {
+        toneDelayMs < 0 || delayMs < 0) {
         std::fprintf(stderr, "pmdemo-server: bad arguments\n");
         return 2;
     }
@@ -86,6 +93,13 @@ int main(int argc, char** argv) {
         for (const std::string& name : names)
             out << name << "\n";
     }
+    if (!urlsFile.empty()) {
+        std::ofstream out(urlsFile);
+        for (int page = 1; page <= library.pages; ++page)
+            out << library.PagePath(page) << "\n";
+        for (const DemoTone& tone : library.tones)
+            out << tone.path << "\n";
+    }
 
     httplib::Server server;
     server.set_keep_alive_max_count(100000);
@@ -95,11 +109,13 @@ int main(int argc, char** argv) {
     ServeDemoLibrary(server, library, &stats);
     server.set_logger(
         [&requests](const httplib::Request&, const httplib::Response&) { ++requests; });
-    if (toneDelayMs > 0) {
+    if (toneDelayMs > 0 || delayMs > 0) {
         server.set_pre_routing_handler(
-            [toneDelayMs](const httplib::Request& req, httplib::Response&) {
+            [toneDelayMs, delayMs](const httplib::Request& req, httplib::Response&) {
+                int hold = delayMs;
                 if (req.path.find("l6file") != std::string::npos)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(toneDelayMs));
+                    hold += toneDelayMs;
+                std::this_thread::sleep_for(std::chrono::milliseconds(hold));
                 return httplib::Server::HandlerResponse::Unhandled;
             });
     }
