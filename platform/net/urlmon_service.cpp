@@ -204,6 +204,7 @@ Ref<Binding> UrlService::TakeAhead(const std::u16string& url, const std::u16stri
         taken.binding->Cancel();
         taken.binding.reset();
     }
+    StartAhead(); // the one taken over no longer runs ahead: room for the next
     return std::move(taken.binding);
 }
 

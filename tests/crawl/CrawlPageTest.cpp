@@ -242,6 +242,45 @@ TEST_F(CrawlTest, CancelAbortsTheTransfersAheadAndLeavesNoCacheFile) {
         EXPECT_EQ(entry.path().filename().string().rfind(".spare-", 0), 0u) << entry.path();
 }
 
+// A tone that stalls while it runs ahead gets the three attempts it gets one at a time: the
+// watchdog counts from when the walk reaches it.
+TEST_F(CrawlTest, AToneThatStallsAheadGetsItsAttempts) {
+    std::atomic<int> hits{0};
+    m_server.server().Get("/library.html", [&](const httplib::Request&, auto& res) {
+        res.set_content(Page(ToneLink("quick.l6t") + ToneLink("stuck.l6t")), "text/html");
+    });
+    m_server.server().Get(R"(/files/l6file/(.*))", [&](const httplib::Request& req, auto& res) {
+        if (req.matches[1] == "quick.l6t")
+            return res.set_content("quick", "application/octet-stream");
+        ++hits;
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [this](size_t, size_t, httplib::DataSink&) {
+                                     while (!m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+    uint32_t tick = 0;
+    SetTickCountForTesting([&tick] { return tick += 100; });
+    // Keeps the pump busy while giving the server the moment it needs to see each request.
+    bool active = true;
+    std::function<void()> yield = [&] {
+        if (!active)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        PostThreadMessage(yield);
+    };
+    PostThreadMessage(yield);
+    m_engine.m_nMaxConnections = 2;
+    m_engine.CrawlPage(Url("/library.html").c_str());
+    active = false;
+
+    EXPECT_EQ(hits, 3);
+    EXPECT_EQ(Folder().size(), 1u);
+    EXPECT_EQ(m_engine.m_outcome.FailedTones(), 1);
+}
+
 TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
     m_server.server().Get("/library.html", [this](const httplib::Request& req, auto& res) {
         Record(req);
