@@ -131,7 +131,7 @@ floor() {
     "$LIB/urls.txt" >"$dir/curl.cfg"
   timing=$({
     TIMEFORMAT='%R'
-    time (cd "$dir/curl" && curl -s --parallel --parallel-max "$CONNECTIONS" -K "$dir/curl.cfg" || true)
+    time (cd "$dir/curl" && curl -s --no-progress-meter --parallel --parallel-max "$CONNECTIONS" -K "$dir/curl.cfg" 2>/dev/null || true)
   } 2>&1)
   echo "CURL_SECONDS=$timing" >"$dir/curl.txt"
 }
