@@ -457,6 +457,42 @@ TEST_F(RecordTest, AToneTheRecordVouchesForIsAskedForOnlyIfItChanged) {
     EXPECT_TRUE(std::filesystem::is_empty(m_folder / "unasked"));
 }
 
+// Tones fetched ahead are asked with the validators the walk's own request carries, so the
+// walk takes them over: one conditional request per tone, each 304 counted as already there.
+TEST_F(RecordTest, TonesFetchedAheadAreAskedConditionallyToo) {
+    m_server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        std::string links;
+        for (const char* name : {"a.l6t", "b.l6t", "c.l6t"})
+            links += std::string("<a href=\"/l6file/") + name + "\">" + name + "</a>";
+        res.set_content("<html><body>" + links + "</body></html>", "text/html");
+    });
+    m_server.server().Get(
+        R"(/l6file/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_conditions.push_back(req.get_header_value("If-None-Match"));
+            res.set_header("ETag", m_etag);
+            if (req.get_header_value("If-None-Match") == m_etag)
+                res.status = 304;
+            else
+                res.set_content(std::string(req.matches[1]), "application/octet-stream");
+        });
+    m_server.Start();
+    auto crawl = [this] {
+        CTestEngine engine;
+        engine.m_folder = m_engine.m_folder;
+        engine.m_pProgress = m_progress.get();
+        engine.m_nMaxConnections = 4;
+        engine.Crawl(Url("/library.html").c_str());
+        return engine.m_outcome;
+    };
+    EXPECT_EQ(crawl().m_nNewTones, 3);
+    m_conditions.clear();
+    CCrawlOutcome second = crawl();
+    EXPECT_EQ(second.m_nAlreadyThere, 3);
+    EXPECT_EQ(second.m_nNewTones, 0);
+    EXPECT_EQ(m_conditions, std::vector<std::string>(3, m_etag));
+}
+
 TEST_F(RecordTest, ADamagedRecordIsSetAsideAndTheCrawlGoesOn) {
     const std::filesystem::path state = std::getenv("XDG_STATE_HOME");
     const std::filesystem::path database = state / "Patchmere Crawler" / "harvest.sqlite";
