@@ -77,6 +77,8 @@ CProgressDialog::CProgressDialog(wxWindow* pParent)
 
     Bind(wxEVT_BUTTON, &CProgressDialog::OnBnClickedCancel, this, wxID_CANCEL);
     Bind(wxEVT_CLOSE_WINDOW, &CProgressDialog::OnClose, this);
+    m_repaintTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { RepaintDeferred(); });
 
     m_bCancel = 0;
     m_nNewFiles = 0;
@@ -214,8 +216,19 @@ ULONG CProgressDialog::GetProgressPos() const {
 }
 
 void CProgressDialog::RepaintDeferred() {
-    if (!m_bPainted || GetTickCount() - m_dwLastPaint >= kFrameMs)
+    const DWORD dwSincePaint = GetTickCount() - m_dwLastPaint;
+    if (!m_bPainted || dwSincePaint >= kFrameMs)
         Repaint();
+    else if (IsAnyChanged() && !m_repaintTimer.IsRunning())
+        m_repaintTimer.StartOnce(static_cast<int>(kFrameMs - dwSincePaint));
+}
+
+bool CProgressDialog::IsAnyChanged() const {
+    for (const CBox* box : {&m_pageBox, &m_toneBox, &m_barBox, &m_logBox}) {
+        if (box->bChanged)
+            return true;
+    }
+    return false;
 }
 
 void CProgressDialog::Repaint() {

@@ -7,6 +7,7 @@
 #include "platform/com/com.h"
 
 #include <wx/dialog.h>
+#include <wx/timer.h>
 
 #include <cstdint>
 #include <memory>
@@ -58,10 +59,15 @@ private:
     void SetBoxText(std::u16string& held, CBox& box, LPCWSTR text);
     void RepaintDeferred();
     void Repaint();
+    bool IsAnyChanged() const;
     void HandOver(CBox& box);
 
     void OnBnClickedCancel(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
+
+    // Ends a deferred repaint's frame even while the engine waits on the network: the wait
+    // ends on the timer as on any other event.
+    wxTimer m_repaintTimer;
 
     int64_t m_ftStart = 0;
     int64_t m_ftNextRefresh = 0;

@@ -13,6 +13,18 @@ namespace urlmon {
 
 namespace {
 
+short ToCurlEvents(short events) {
+    return static_cast<short>(((events & POLLIN) ? CURL_WAIT_POLLIN : 0) |
+                              ((events & POLLPRI) ? CURL_WAIT_POLLPRI : 0) |
+                              ((events & POLLOUT) ? CURL_WAIT_POLLOUT : 0));
+}
+
+short FromCurlEvents(short events) {
+    return static_cast<short>(((events & CURL_WAIT_POLLIN) ? POLLIN : 0) |
+                              ((events & CURL_WAIT_POLLPRI) ? POLLPRI : 0) |
+                              ((events & CURL_WAIT_POLLOUT) ? POLLOUT : 0));
+}
+
 std::unique_ptr<UrlService>& TheService() {
     static std::unique_ptr<UrlService> service;
     return service;
@@ -43,9 +55,9 @@ bool UrlService::Start() {
                                       if (UrlService* running = Get())
                                           running->Advance();
                                   },
-                                  [](int timeoutMs) {
+                                  [](int timeoutMs, std::vector<pollfd>& guiFds) {
                                       UrlService* running = Get();
-                                      return running && running->Wait(timeoutMs);
+                                      return running && running->Wait(timeoutMs, guiFds);
                                   }});
     return true;
 }
@@ -228,12 +240,19 @@ void UrlService::StartAhead() {
     }
 }
 
-bool UrlService::Wait(int timeoutMs) {
+bool UrlService::Wait(int timeoutMs, std::vector<pollfd>& guiFds) {
     if (m_transfers.empty())
         return false;
     if (!m_yielded.empty())
         return true; // work is ready: the next pass resumes it
-    curl_multi_poll(m_multi, nullptr, 0, timeoutMs, nullptr);
+    // The GUI's sources join the transfers' sockets in one wait, which either ends.
+    m_waitFds.resize(guiFds.size());
+    for (size_t i = 0; i < guiFds.size(); ++i)
+        m_waitFds[i] = curl_waitfd{guiFds[i].fd, ToCurlEvents(guiFds[i].events), 0};
+    curl_multi_poll(m_multi, m_waitFds.data(), static_cast<unsigned>(m_waitFds.size()), timeoutMs,
+                    nullptr);
+    for (size_t i = 0; i < guiFds.size(); ++i)
+        guiFds[i].revents = FromCurlEvents(m_waitFds[i].revents);
     return true;
 }
 

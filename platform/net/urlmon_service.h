@@ -7,6 +7,7 @@
 #include "platform/net/urlmon_ref.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
 #include <cstddef>
 #include <map>
@@ -63,8 +64,8 @@ private:
     // Pump source: move every transfer on without blocking; hand finished ones back to their
     // bindings. Called from PeekMessage, so it only queues notifications.
     void Advance();
-    // Pump source: wait for socket activity; false when nothing is in flight.
-    bool Wait(int timeoutMs);
+    // Pump source: wait for socket activity or a GUI event; false when nothing is in flight.
+    bool Wait(int timeoutMs, std::vector<pollfd>& guiFds);
     // Lets the transfers that yielded in the last pass go on; they may yield again.
     void ResumeYielded();
 
@@ -85,6 +86,7 @@ private:
     std::vector<CURL*> m_yielded;                // in flight, paused until the next pass
     size_t m_nPassBytes = 0;
     bool m_bAdvancing = false;
+    std::vector<curl_waitfd> m_waitFds; // the GUI's, as libcurl takes them; kept between waits
 };
 
 } // namespace urlmon

@@ -2,6 +2,8 @@
 // events. Everything runs on the calling thread; services only advance when it pumps.
 #include "platform/pump/pump.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <deque>
 #include <thread>
@@ -18,7 +20,11 @@ struct Pump {
     bool burstSinceGui = false;
     std::vector<PumpSource> sources;
     PumpGui gui;
+    std::vector<pollfd> guiFds; // kept between waits: one wait runs per idle pass
 };
+
+// Without the GUI's event sources to wait on, an idle wait cannot see a GUI event arrive.
+constexpr int kBlindWaitMs = 1;
 
 Pump& ThePump() {
     static Pump pump;
@@ -109,15 +115,33 @@ void DispatchMessage(MSG* msg) {
 }
 
 void Sleep(DWORD ms) {
-    // A source with work in flight waits on its own activity, so a transfer's data is seen
-    // the moment it arrives; with nothing in flight this is a plain sleep.
-    std::vector<PumpSource>& sources = ThePump().sources;
-    const size_t count = sources.size();
-    for (size_t i = 0; i < count && i < sources.size(); ++i) {
-        if (sources[i].wait && sources[i].wait(static_cast<int>(ms)))
-            return;
+    Pump& pump = ThePump();
+    const bool bGuiWaits = pump.gui.prepareWait && pump.gui.finishWait;
+    int timeoutMs = bGuiWaits ? static_cast<int>(std::min<DWORD>(ms, INT32_MAX))
+                              : std::min(static_cast<int>(ms), kBlindWaitMs);
+    std::vector<pollfd>& fds = pump.guiFds;
+    fds.clear();
+    if (bGuiWaits) {
+        const int guiTimeoutMs = pump.gui.prepareWait(fds);
+        if (guiTimeoutMs >= 0)
+            timeoutMs = std::min(timeoutMs, guiTimeoutMs);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // A source with work in flight waits on its own activity and the GUI's together, so a
+    // transfer's data and a click are both seen the moment they arrive.
+    bool bWaited = false;
+    const size_t count = pump.sources.size();
+    for (size_t i = 0; i < count && i < pump.sources.size() && !bWaited; ++i)
+        bWaited = pump.sources[i].wait && pump.sources[i].wait(timeoutMs, fds);
+    if (!bWaited) {
+        if (bGuiWaits) {
+            if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kBlindWaitMs));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        }
+    }
+    if (bGuiWaits)
+        pump.gui.finishWait(fds);
 }
 
 void PostThreadMessage(std::function<void()> message) {

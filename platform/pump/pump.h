@@ -7,6 +7,9 @@
 #include "platform/com/com.h"
 
 #include <functional>
+#include <vector>
+
+#include <poll.h>
 
 struct MSG {
     enum class Kind { None, Gui, Posted } kind = Kind::None;
@@ -19,6 +22,7 @@ bool PeekMessage(MSG* msg);
 void TranslateMessage(const MSG* msg);
 void DispatchMessage(MSG* msg);
 // Waits for the next message (GUI event or transfer activity) for at most ms milliseconds.
+// Without a GUI that can be waited on (PumpGui::prepareWait), at most 1 ms.
 void Sleep(DWORD ms);
 
 // For services: queue a notification to be dispatched by the pump, in order.
@@ -28,8 +32,10 @@ void DiscardPostedMessages();
 
 // A service that advances its work from the pump and can wait for its own activity.
 struct PumpSource {
-    std::function<void()> advance;           // non-blocking; may post notifications
-    std::function<bool(int timeoutMs)> wait; // waits for activity; false when idle
+    std::function<void()> advance; // non-blocking; may post notifications
+    // Waits for its own activity or for one of guiFds (filling in their revents), at most
+    // timeoutMs; false, without waiting, when it has nothing in flight.
+    std::function<bool(int timeoutMs, std::vector<pollfd>& guiFds)> wait;
 };
 void RegisterPumpSource(PumpSource source);
 void UnregisterPumpSources();
@@ -38,5 +44,10 @@ void UnregisterPumpSources();
 struct PumpGui {
     std::function<bool()> pending;
     std::function<void()> dispatch;
+    // Optional, together: what an idle wait watches for the GUI. prepareWait fills fds with the
+    // GUI's event sources and returns how long it may wait at most (-1: no limit of its own);
+    // finishWait hands the polled fds back. Waits then end on a GUI event as on a transfer's.
+    std::function<int(std::vector<pollfd>& fds)> prepareWait;
+    std::function<void(std::vector<pollfd>& fds)> finishWait;
 };
 void SetPumpGui(PumpGui gui);

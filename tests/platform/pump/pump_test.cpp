@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -93,7 +94,9 @@ TEST_F(PumpTest, QueuedNotificationsComeBeforeGuiEvents) {
                 [&] {
                     --guiPending;
                     ++guiEvents;
-                }});
+                },
+                {},
+                {}});
     std::string log;
     PostThreadMessage([&] { log += "n"; });
 
@@ -114,7 +117,7 @@ TEST_F(PumpTest, AGuiEventWaitsBehindAtMostOneBurstOfASourceThatAlwaysHasMore) {
     // A transfer streaming fast queues a notification on every advance.
     RegisterPumpSource({[] { PostThreadMessage([] {}); }, nullptr});
     bool guiPending = false;
-    SetPumpGui({[&] { return guiPending; }, [&] { guiPending = false; }});
+    SetPumpGui({[&] { return guiPending; }, [&] { guiPending = false; }, {}, {}});
     MSG msg;
     ASSERT_TRUE(PeekMessage(&msg));
     EXPECT_EQ(msg.kind, MSG::Kind::Posted);
@@ -127,12 +130,31 @@ TEST_F(PumpTest, AGuiEventWaitsBehindAtMostOneBurstOfASourceThatAlwaysHasMore) {
 TEST_F(PumpTest, SleepWaitsOnABusySourceAndDiscardDropsTheQueue) {
     int waitedFor = -1;
     bool busy = true;
-    RegisterPumpSource({nullptr, [&](int ms) {
+    std::vector<pollfd> seen;
+    RegisterPumpSource({nullptr, [&](int ms, std::vector<pollfd>& guiFds) {
                             waitedFor = ms;
+                            seen = guiFds;
+                            for (pollfd& fd : guiFds)
+                                fd.revents = POLLIN;
                             return busy;
                         }});
-    Sleep(1);
+    // Without the GUI's sources to watch, a wait stays short whatever it is asked.
+    Sleep(50);
     EXPECT_EQ(waitedFor, 1);
+    // With them, the source waits on the GUI's descriptors too, as long as the GUI allows,
+    // and the GUI learns what became ready.
+    short handedBack = 0;
+    SetPumpGui({[] { return false; }, [] {},
+                [](std::vector<pollfd>& fds) {
+                    fds.push_back(pollfd{7, POLLIN, 0});
+                    return 3;
+                },
+                [&](std::vector<pollfd>& fds) { handedBack = fds.at(0).revents; }});
+    Sleep(50);
+    EXPECT_EQ(waitedFor, 3);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].fd, 7);
+    EXPECT_EQ(handedBack, POLLIN);
 
     bool ran = false;
     PostThreadMessage([&] { ran = true; });
