@@ -80,8 +80,10 @@ crawl() {
   if [ -n "${DISPLAY:-}" ]; then
     XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" "${drive[@]}"
   else
+    # Without key repeat: a Return whose release the drive fails to deliver would otherwise
+    # repeat after a moment and press the progress window's Cancel.
     XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" \
-      xvfb-run -a -s "-screen 0 1024x768x24" "${drive[@]}"
+      xvfb-run -a -s "-screen 0 1024x768x24 -r" "${drive[@]}"
   fi
   if diff <(cd "$dir/tones" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$LIB/expected.txt") \
     >/dev/null; then
