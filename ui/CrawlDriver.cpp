@@ -5,6 +5,7 @@
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
+#include "platform/text/text.h"
 #include "platform/wx/msgbox.h"
 #include "platform/wx/wxtext.h"
 #include "ui/CrawlerDlg.h"
