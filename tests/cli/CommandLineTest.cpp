@@ -274,7 +274,9 @@ TEST_F(CommandLineTest, InterruptMidTransferEndsWithStatus130AndNoPartialFile) {
     });
     m_server.Start();
 
-    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string()},
+    // One transfer at a time, so that the first tone is stored before the held one starts.
+    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string(),
+                            "--connections", "1"},
                            m_home / "state");
     {
         std::unique_lock<std::mutex> lock(mutex);
