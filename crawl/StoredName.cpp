@@ -20,10 +20,6 @@ void ReplaceTrailingDotsAndBlanks(std::u16string& text) {
         *c = u'_';
 }
 
-size_t Utf8Length(std::u16string_view text) {
-    return ToUtf8(text).size();
-}
-
 // Drops whole characters from the end of text until it fits in maxBytes of UTF-8.
 void ShortenTo(std::u16string& text, size_t maxBytes) {
     while (!text.empty() && Utf8Length(text) > maxBytes) {

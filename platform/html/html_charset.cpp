@@ -42,27 +42,6 @@ std::string_view TrimAsciiSpace(std::string_view text) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Writes codePoint as UTF-8 at out and returns the end of what it wrote.
-char* PutUtf8(char* out, char32_t codePoint) {
-    const auto put = [&](uint32_t byte) { *out++ = static_cast<char>(byte); };
-    if (codePoint < 0x80) {
-        put(codePoint);
-    } else if (codePoint < 0x800) {
-        put(0xC0 | codePoint >> 6);
-        put(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        put(0xE0 | codePoint >> 12);
-        put(0x80 | (codePoint >> 6 & 0x3F));
-        put(0x80 | (codePoint & 0x3F));
-    } else {
-        put(0xF0 | codePoint >> 18);
-        put(0x80 | (codePoint >> 12 & 0x3F));
-        put(0x80 | (codePoint >> 6 & 0x3F));
-        put(0x80 | (codePoint & 0x3F));
-    }
-    return out;
-}
-
 // Appends count U+FFFD: a run of bad bytes is written at once, not a character at a time.
 void AppendReplacements(std::string& out, size_t count) {
     static constexpr char kForm[] = "\xEF\xBF\xBD";
@@ -72,17 +51,13 @@ void AppendReplacements(std::string& out, size_t count) {
         std::memcpy(p, kForm, 3);
 }
 
-size_t Utf8Length(char32_t codePoint) {
-    return codePoint < 0x80 ? 1 : codePoint < 0x800 ? 2 : codePoint < 0x10000 ? 3 : 4;
-}
-
 // Writes each byte through high (the characters of the bytes 0x80-0xFF; ASCII stands for
 // itself) into a buffer of the exact size, counted first.
 std::string DecodeByTable(std::string_view bytes, const std::array<char32_t, 128>& high) {
     size_t size = 0;
     for (const char c : bytes) {
         const auto b = static_cast<uint8_t>(c);
-        size += b < 0x80 ? 1 : Utf8Length(high[b - 0x80]);
+        size += b < 0x80 ? 1 : utf8::EncodedSize(high[b - 0x80]);
     }
     std::string out(size, '\0');
     char* end = out.data();
@@ -91,7 +66,7 @@ std::string DecodeByTable(std::string_view bytes, const std::array<char32_t, 128
         if (b < 0x80)
             *end++ = c;
         else
-            end = PutUtf8(end, high[b - 0x80]);
+            end = utf8::WriteUtf8(end, high[b - 0x80]);
     }
     return out;
 }
@@ -180,14 +155,14 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
             const char16_t next = unitAt(pos);
             if (utf16::IsLowSurrogate(next)) {
                 pos += 2;
-                end = PutUtf8(end, utf16::Combine(unit, next));
+                end = utf8::WriteUtf8(end, utf16::Combine(unit, next));
                 continue;
             }
         }
-        end = PutUtf8(end, utf16::IsSurrogate(unit) ? kReplacement : char32_t(unit));
+        end = utf8::WriteUtf8(end, utf16::IsSurrogate(unit) ? kReplacement : char32_t(unit));
     }
     if (pos < bytes.size()) // an odd byte at the end
-        end = PutUtf8(end, kReplacement);
+        end = utf8::WriteUtf8(end, kReplacement);
     out.resize(static_cast<size_t>(end - out.data()));
     return out;
 }

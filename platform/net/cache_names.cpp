@@ -16,23 +16,6 @@ size_t CodePointUnits(std::u16string_view text, size_t i) {
     return IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? 2 : 1;
 }
 
-size_t Utf8Bytes(std::u16string_view text, size_t i, size_t units) {
-    if (units == 2)
-        return 4;
-    char16_t c = text[i];
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-}
-
-size_t Utf8Length(std::u16string_view text) {
-    size_t bytes = 0;
-    for (size_t i = 0; i < text.size();) {
-        size_t units = CodePointUnits(text, i);
-        bytes += Utf8Bytes(text, i, units);
-        i += units;
-    }
-    return bytes;
-}
-
 bool IsHex(char16_t c) {
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
@@ -77,13 +60,14 @@ std::u16string CutToFit(std::u16string_view text, size_t maxUnits, size_t maxByt
     size_t bytes = 0;
     size_t cut = 0;
     while (cut < text.size()) {
-        size_t cpUnits = CodePointUnits(text, cut);
-        size_t cpBytes = Utf8Bytes(text, cut, cpUnits);
+        size_t next = cut;
+        size_t cpBytes = utf8::EncodedSize(utf16::NextCodePoint(text, next));
+        size_t cpUnits = next - cut;
         if (units + cpUnits > maxUnits || bytes + cpBytes > maxBytes)
             break;
         units += cpUnits;
         bytes += cpBytes;
-        cut += cpUnits;
+        cut = next;
     }
     if (cut < text.size())
         cut = KeepEscapesWhole(text, cut);

@@ -57,3 +57,5 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* pcchOut, DWORD flags);
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);                  // malformed bytes become U+FFFD
 void AppendFromUtf8(std::u16string& out, std::string_view text); // FromUtf8 onto out
+// The size of ToUtf8(text), counted without building it.
+size_t Utf8Length(std::u16string_view text);

@@ -10,29 +10,13 @@ bool IsContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-using utf16::IsHighSurrogate;
-using utf16::IsLowSurrogate;
-
 } // namespace
 
 namespace utf8 {
 
 void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    char form[4];
+    out.append(form, WriteUtf8(form, cp));
 }
 
 bool DecodeOne(std::string_view text, size_t& pos, char32_t* codePoint) {
@@ -87,21 +71,21 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
 std::string ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = text[i];
-        if (unit < 0x80) { // paths and addresses are mostly ASCII
-            out += static_cast<char>(unit);
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] < 0x80) { // paths and addresses are mostly ASCII
+            out += static_cast<char>(text[i++]);
             continue;
         }
-        if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            unit = utf16::Combine(unit, text[i + 1]);
-            ++i;
-        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-            unit = kReplacement;
-        }
-        utf8::AppendUtf8(out, unit);
+        utf8::AppendUtf8(out, utf16::NextCodePoint(text, i));
     }
     return out;
+}
+
+size_t Utf8Length(std::u16string_view text) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < text.size();)
+        bytes += utf8::EncodedSize(utf16::NextCodePoint(text, i));
+    return bytes;
 }
 
 std::u16string FromUtf8(std::string_view text) {

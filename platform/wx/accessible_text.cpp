@@ -16,15 +16,11 @@ namespace {
 std::string ToAtkText(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            continue;
-        if (utf16::IsHighSurrogate(c) && i + 1 < text.size() && utf16::IsLowSurrogate(text[i + 1]))
-            c = utf16::Combine(c, text[++i]);
-        else if (utf16::IsSurrogate(c))
-            c = 0xFFFD;
-        utf8::AppendUtf8(out, c);
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        else
+            utf8::AppendUtf8(out, utf16::NextCodePoint(text, i));
     }
     return out;
 }

@@ -3,25 +3,13 @@
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
-
-using utf16::IsHighSurrogate;
-using utf16::IsLowSurrogate;
 } // namespace
 
 wxString ToWx(std::u16string_view text) {
     std::u32string points;
     points.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            points.push_back(utf16::Combine(c, text[i + 1]));
-            ++i;
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            points.push_back(kReplacement);
-        } else {
-            points.push_back(c);
-        }
-    }
+    for (size_t i = 0; i < text.size();)
+        points.push_back(utf16::NextCodePoint(text, i));
     wxString result;
     result.reserve(points.size());
     for (char32_t cp : points)

@@ -143,4 +143,12 @@ TEST(TextString, Utf8AtTheEdges) {
     EXPECT_EQ(ToUtf8(lone), "a\xEF\xBF\xBD"
                             "b\xEF\xBF\xBD");
     EXPECT_EQ(FromUtf8("a\xC3(\xFF"), u"a\uFFFD(\uFFFD");
+
+    // Names are cut to a byte budget by the length: it must count what the encoder writes.
+    const char16_t highAtEnd[] = {u'\u00E9', 0xDBFF, 0};
+    const char16_t lowThenHigh[] = {0xDC00, 0xD800, u'x', 0};
+    for (std::u16string_view text :
+         {std::u16string_view(u"Caf\u00E9 \u20AC\U0001F3B8"), std::u16string_view(lone),
+          std::u16string_view(highAtEnd), std::u16string_view(lowThenHigh)})
+        EXPECT_EQ(Utf8Length(text), ToUtf8(text).size());
 }
