@@ -1,6 +1,7 @@
 // Encoding detection and decoding for HTML pages.
 #include "platform/html/html_charset.h"
 #include "platform/html/html_iconv.h"
+#include "platform/text/text_ascii.h"
 #include "platform/text/text_utf8.h"
 
 #include <array>
@@ -11,25 +12,6 @@ namespace {
 
 bool IsAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-char ToLowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (ToLowerAscii(a[i]) != ToLowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool StartsWithIgnoreCase(std::string_view text, size_t pos, std::string_view prefix) {
-    return pos <= text.size() && text.size() - pos >= prefix.size() &&
-           EqualsIgnoreCase(text.substr(pos, prefix.size()), prefix);
 }
 
 std::string_view TrimAsciiSpace(std::string_view text) {
@@ -302,7 +284,7 @@ std::optional<HtmlEncoding> CharsetFromMetaContent(std::string_view content) {
     for (;;) {
         size_t found = std::string_view::npos;
         for (size_t i = pos; i + 7 <= content.size(); ++i) {
-            if (StartsWithIgnoreCase(content, i, "charset")) {
+            if (StartsWithIgnoreAsciiCase(content.substr(i), "charset")) {
                 found = i;
                 break;
             }
@@ -401,7 +383,7 @@ std::optional<HtmlEncoding> CharsetFromContentType(std::string_view contentType)
                                                        ? std::string_view::npos
                                                        : end - equals - 1);
         }
-        if (EqualsIgnoreCase(name, "charset"))
+        if (EqualsIgnoreAsciiCase(name, "charset"))
             return EncodingFromLabel(value);
         pos = end;
     }
@@ -429,7 +411,7 @@ std::optional<HtmlEncoding> CharsetFromMeta(std::string_view bytes) {
             if (end == std::string_view::npos)
                 return std::nullopt;
             pos = end + 3;
-        } else if (StartsWithIgnoreCase(text, pos, "<meta") && pos + 5 < text.size() &&
+        } else if (StartsWithIgnoreAsciiCase(text.substr(pos), "<meta") && pos + 5 < text.size() &&
                    (IsAsciiSpace(text[pos + 5]) || text[pos + 5] == '/')) {
             pos += 5;
             if (const auto charset = CharsetOfMeta(text, pos))

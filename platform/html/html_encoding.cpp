@@ -1,5 +1,6 @@
 // The encodings, their names, their labels and the system converters that read them.
 #include "platform/html/html_encoding.h"
+#include "platform/text/text_ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -336,9 +337,7 @@ std::optional<HtmlEncoding> EncodingFromLabel(std::string_view label) {
     if (label.size() > kLongestLabel)
         return std::nullopt;
     std::array<char, kLongestLabel> buffer;
-    std::ranges::transform(label, buffer.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    });
+    std::ranges::transform(label, buffer.begin(), ToLowerAscii<char>);
     const std::string_view lower(buffer.data(), label.size());
     const auto found = std::ranges::lower_bound(kLabels, lower, {}, &Label::label);
     if (found == std::end(kLabels) || found->label != lower)

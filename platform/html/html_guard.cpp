@@ -1,6 +1,7 @@
 // A light scan over the markup's tags, ahead of the real parser, that takes out what would
 // make the parser's work grow faster than the page.
 #include "platform/html/html_guard.h"
+#include "platform/text/text_ascii.h"
 
 #include <algorithm>
 #include <optional>
@@ -14,9 +15,6 @@ bool IsAsciiSpace(char c) {
 }
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-char ToLowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
 bool OneOf(std::string_view name, std::initializer_list<std::string_view> names) {

@@ -1,6 +1,7 @@
 // Address resolution on top of libcurl's URL parser.
 #include "platform/html/html_url.h"
 #include "platform/html/html_iconv.h"
+#include "platform/text/text_ascii.h"
 #include "platform/text/text_utf8.h"
 
 #include <algorithm>
@@ -46,17 +47,6 @@ void AppendUnmappable(std::string& out, char32_t codePoint) {
     out += "%3B";
 }
 
-bool EqualsIgnoreCase(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size())
-        return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != lower[i])
-            return false;
-    }
-    return true;
-}
-
 // The scheme at the start of a reference; empty when it has none (it is relative).
 std::string_view SchemeOf(std::string_view reference) {
     const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
@@ -75,8 +65,8 @@ std::string_view SchemeOf(std::string_view reference) {
 // The addresses whose query a browser writes in the page's encoding; every other scheme
 // (ws, wss among them) takes UTF-8.
 bool IsWebScheme(std::string_view scheme) {
-    return EqualsIgnoreCase(scheme, "http") || EqualsIgnoreCase(scheme, "https") ||
-           EqualsIgnoreCase(scheme, "ftp") || EqualsIgnoreCase(scheme, "file");
+    return EqualsIgnoreAsciiCase(scheme, "http") || EqualsIgnoreAsciiCase(scheme, "https") ||
+           EqualsIgnoreAsciiCase(scheme, "ftp") || EqualsIgnoreAsciiCase(scheme, "file");
 }
 
 // The encoding a page's queries are written in, when it is not UTF-8: a UTF-16 page (or one

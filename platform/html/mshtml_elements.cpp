@@ -1,16 +1,9 @@
 // The anchor collection and the anchor elements that a document hands out.
 #include "platform/html/html_document.h"
+#include "platform/text/text_ascii.h"
 
 bool NameEquals(BSTR name, std::u16string_view ascii) {
-    if (!name)
-        return false;
-    size_t i = 0;
-    for (; name[i] != 0 && i < ascii.size(); ++i) {
-        const char16_t c = name[i];
-        if ((c >= u'A' && c <= u'Z' ? c + 32 : c) != ascii[i])
-            return false;
-    }
-    return name[i] == 0 && i == ascii.size();
+    return name && EqualsIgnoreAsciiCase(std::u16string_view(name), ascii);
 }
 
 HRESULT HtmlElementCollection::get_length(LONG* p) {

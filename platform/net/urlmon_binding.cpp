@@ -8,10 +8,10 @@
 #include "platform/net/urlmon_service.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "platform/text/text_ascii.h"
 #include "version.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <utility>
@@ -61,19 +61,10 @@ std::string ResolveLocation(const char* base, const std::string& location) {
     return UrlPart(url.get(), CURLUPART_URL);
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 // The value of "name: value" when the line is that header (name given in lower case).
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-    if (!StartsWithNoCase(line, name) || line.size() <= name.size() || line[name.size()] != ':')
+    if (!StartsWithIgnoreAsciiCase(line, name) || line.size() <= name.size() ||
+        line[name.size()] != ':')
         return std::nullopt;
     return TrimHeaderValue(line.substr(name.size() + 1));
 }

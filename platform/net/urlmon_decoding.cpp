@@ -2,8 +2,7 @@
 #include "platform/net/urlmon_decoding.h"
 
 #include "platform/net/urlmon_headers.h"
-
-#include <cctype>
+#include "platform/text/text_ascii.h"
 
 namespace urlmon {
 
@@ -12,16 +11,6 @@ namespace {
 // zlib's largest window, plus 32: a gzip or a zlib wrapper, told apart by its first bytes.
 // Servers label the two loosely, and "deflate" means the zlib wrapper (RFC 9110 8.4.1.2).
 constexpr int kGzipOrZlib = MAX_WBITS + 32;
-
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-    if (text.size() != lower.size())
-        return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != lower[i])
-            return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -33,11 +22,12 @@ ContentCoding ContentCodingOf(std::string_view contentEncoding) {
         std::string_view name = TrimHeaderValue(contentEncoding.substr(0, comma));
         contentEncoding.remove_prefix(comma == std::string_view::npos ? contentEncoding.size()
                                                                       : comma + 1);
-        if (name.empty() || EqualsNoCase(name, "identity"))
+        if (name.empty() || EqualsIgnoreAsciiCase(name, "identity"))
             continue;
         ++codings;
-        readable = readable && (EqualsNoCase(name, "gzip") || EqualsNoCase(name, "x-gzip") ||
-                                EqualsNoCase(name, "deflate"));
+        readable = readable &&
+                   (EqualsIgnoreAsciiCase(name, "gzip") || EqualsIgnoreAsciiCase(name, "x-gzip") ||
+                    EqualsIgnoreAsciiCase(name, "deflate"));
     }
     if (codings == 0)
         return ContentCoding::None;

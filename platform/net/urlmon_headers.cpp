@@ -1,6 +1,7 @@
 // Content-Disposition, Content-Type and URL pieces, read leniently: a server's header is
 // untrusted text, so anything unexpected yields "no answer" rather than a guess.
 #include "platform/net/urlmon_headers.h"
+#include "platform/text/text_ascii.h"
 
 #include <cctype>
 #include <vector>
@@ -16,7 +17,7 @@ bool IsHeaderSpace(char c) {
 std::string Lower(std::string_view text) {
     std::string lower(text);
     for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = ToLowerAscii(c);
     return lower;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/text/text.h"
+#include "platform/text/text_ascii.h"
 
 #include <gtest/gtest.h>
 
@@ -151,4 +152,15 @@ TEST(TextString, Utf8AtTheEdges) {
          {std::u16string_view(u"Caf\u00E9 \u20AC\U0001F3B8"), std::u16string_view(lone),
           std::u16string_view(highAtEnd), std::u16string_view(lowThenHigh)})
         EXPECT_EQ(Utf8Length(text), ToUtf8(text).size());
+}
+
+TEST(TextString, AsciiCaseComparisonFoldsOnlyAToZ) {
+    EXPECT_TRUE(EqualsIgnoreAsciiCase("Content-TYPE", "content-type"));
+    EXPECT_TRUE(EqualsIgnoreAsciiCase(u"HRef", u"href"));
+    EXPECT_FALSE(EqualsIgnoreAsciiCase("@[", "`{"));      // the neighbours of A and Z
+    EXPECT_FALSE(EqualsIgnoreAsciiCase(u"\u212A", u"k")); // KELVIN SIGN
+    EXPECT_FALSE(EqualsIgnoreAsciiCase("\xC3\x84", "\xC3\xA4"));
+    EXPECT_FALSE(EqualsIgnoreAsciiCase("gzip", "gzi"));
+    EXPECT_TRUE(StartsWithIgnoreAsciiCase("CHARSET=utf-8", "charset"));
+    EXPECT_FALSE(StartsWithIgnoreAsciiCase("chars", "charset"));
 }
