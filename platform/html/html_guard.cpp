@@ -1,6 +1,8 @@
 // A light scan over the markup's tags, ahead of the real parser, that takes out what would
 // make the parser's work grow faster than the page.
 #include "platform/html/html_guard.h"
+
+#include "platform/pump/pump.h"
 #include "platform/text/text_ascii.h"
 
 #include <algorithm>
@@ -15,6 +17,9 @@ bool IsAsciiSpace(char c) {
 }
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsAsciiDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
 bool OneOf(std::string_view name, std::initializer_list<std::string_view> names) {
@@ -127,8 +132,29 @@ size_t FindEndTag(std::string_view html, size_t pos, std::string_view name) {
     }
 }
 
+// The parser reads a run of text without a pause the window could be heard in: a long run is
+// broken every so many bytes by an empty comment, which adds nothing to any element's text.
+constexpr size_t kTextRunBytes = 16u << 10;
+constexpr std::string_view kTextBreak = "<!---->";
+// Character references are shorter than this (numeric ones padded with zeros aside).
+constexpr size_t kLongestReference = 64;
+
+// Whether a break before html[pos], inside a run of text, leaves the text as it reads: not
+// inside a UTF-8 sequence, a CR LF pair or a character reference.
+bool MayBreakTextAt(std::string_view html, size_t pos) {
+    const char before = html[pos - 1];
+    if ((static_cast<unsigned char>(html[pos]) & 0xC0) == 0x80 || before == '\r')
+        return false;
+    if (!IsAsciiLetter(before) && !IsAsciiDigit(before) && before != '#' && before != '&')
+        return true;
+    return html.substr(pos - kLongestReference, kLongestReference).find('&') ==
+           std::string_view::npos;
+}
+
+// A range to take out of the markup, and what goes in its place.
 struct Cut {
     size_t from, to;
+    std::string_view insert = {};
 };
 
 // Walks the tags and lists the byte ranges to take out.
@@ -137,25 +163,63 @@ public:
     TagScanner(std::string_view html, const MarkupLimits& limits)
         : m_html(html), m_limits(limits) {}
 
+    // The cuts in order; nothing when the work was abandoned.
     std::vector<Cut> Scan() {
         size_t pos = 0;
-        while ((pos = m_html.find('<', pos)) != std::string_view::npos) {
+        size_t textFrom = 0; // where the run of text before pos began
+        while (pos != std::string_view::npos) {
+            const size_t next = m_html.find('<', pos);
+            if (next == std::string_view::npos) {
+                BreakText(textFrom, m_html.size());
+                break;
+            }
+            if (KeepResponsive())
+                return {};
+            pos = next;
             const std::string_view rest = m_html.substr(pos);
+            const bool endTag = rest.size() > 2 && rest[1] == '/';
+            if (!rest.starts_with("<!") && !rest.starts_with("<?") && !endTag &&
+                !(rest.size() > 1 && IsAsciiLetter(rest[1]))) {
+                ++pos; // a '<' of the text
+                continue;
+            }
+            BreakText(textFrom, pos);
             if (rest.starts_with("<!--"))
                 pos = SkipPast(pos + 2, "-->");
+            else if (m_foreign > 0 && rest.starts_with("<![CDATA["))
+                pos = SkipPast(pos + 9, "]]>");
             else if (rest.starts_with("<!") || rest.starts_with("<?"))
                 pos = SkipPast(pos + 2, ">");
-            else if (rest.size() > 2 && rest[1] == '/' && IsAsciiLetter(rest[2]))
+            else if (endTag && IsAsciiLetter(rest[2]))
                 pos = EndTag(pos);
-            else if (rest.size() > 1 && IsAsciiLetter(rest[1]))
-                pos = StartTag(pos);
+            else if (endTag) // "</>" is nothing, "</" and anything else a comment
+                pos = SkipPast(pos + 2, ">");
             else
-                ++pos;
+                pos = StartTag(pos);
+            textFrom = pos;
         }
         return std::move(m_cuts);
     }
 
 private:
+    // Breaks the run of text [from, to) into pieces of about kTextRunBytes. Where no break
+    // keeps the text as it reads (a run of references), one is made all the same: the window
+    // must be heard whatever the page.
+    void BreakText(size_t from, size_t to) {
+        for (size_t pos = from + kTextRunBytes; pos < to; pos += kTextRunBytes) {
+            size_t at = pos;
+            while (at < to && at < pos + kTextRunBytes && !MayBreakTextAt(m_html, at))
+                ++at;
+            if (at == pos + kTextRunBytes)
+                for (at = pos; at < to && (static_cast<unsigned char>(m_html[at]) & 0xC0) == 0x80;)
+                    ++at;
+            if (at >= to)
+                break;
+            m_cuts.push_back({at, at, kTextBreak});
+            pos = at;
+        }
+    }
+
     size_t SkipPast(size_t pos, std::string_view end) {
         const size_t found = m_html.find(end, pos);
         return found == std::string_view::npos ? found : found + end.size();
@@ -218,13 +282,15 @@ size_t LimitMarkup(std::string& html, const MarkupLimits& limits) {
     if (cuts.empty())
         return 0;
     std::string kept;
-    kept.reserve(html.size());
-    size_t pos = 0;
+    kept.reserve(html.size() + cuts.size() * kTextBreak.size());
+    size_t pos = 0, tagsChanged = 0;
     for (const Cut& cut : cuts) {
         kept.append(html, pos, cut.from - pos);
+        kept += cut.insert;
         pos = cut.to;
+        tagsChanged += cut.insert.empty() ? 1 : 0;
     }
     kept.append(html, pos);
     html = std::move(kept);
-    return cuts.size();
+    return tagsChanged;
 }

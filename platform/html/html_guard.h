@@ -17,5 +17,6 @@ struct MarkupLimits {
 // over-estimate: every start tag of an element that has an end tag counts, except those that
 // close their open siblings themselves (p, li, td, option, ...), and every end tag takes one
 // off. Anchors, <template> and elements whose content is text (script, style, ...) are never
-// removed. Returns the number of tags changed.
+// removed. A long run of text is broken into pieces by empty comments, so that the parser
+// pauses in it (see html_tree.h). Returns the number of tags changed.
 size_t LimitMarkup(std::string& html, const MarkupLimits& limits = {});

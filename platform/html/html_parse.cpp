@@ -5,6 +5,7 @@
 #include "platform/html/html_guard.h"
 #include "platform/html/html_tree.h"
 #include "platform/html/html_url.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 
 #include <algorithm>
@@ -60,9 +61,12 @@ class AnchorCollector {
 public:
     explicit AnchorCollector(const HtmlParseLimits& limits) : m_limits(limits) {}
 
-    void Walk(const GumboNode* document) {
+    // False when the work was abandoned.
+    bool Walk(const GumboNode* document) {
         Enter(document);
         while (!m_stack.empty()) {
+            if (KeepResponsive())
+                return false;
             Frame& frame = m_stack.back();
             if (frame.next < frame.children->length) {
                 Enter(static_cast<const GumboNode*>(frame.children->data[frame.next++]));
@@ -72,6 +76,7 @@ public:
                 EndAnchor();
             m_stack.pop_back();
         }
+        return true;
     }
 
     struct Anchor {
@@ -218,8 +223,12 @@ private:
     size_t m_textUsed = 0;
 };
 
+// Resolving an address costs about as much as this many steps of the walk.
+constexpr size_t kStepsPerAnchor = 32;
+
 // Resolves the collected anchors against the page's base and packs them, while the tree that
-// their raw addresses point into still stands. One set of buffers serves every anchor.
+// their raw addresses point into still stands. One set of buffers serves every anchor. Stops
+// early when the work is abandoned.
 HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view documentUrl,
                            HtmlEncoding encoding) {
     const std::string documentAddress = ToUtf8(documentUrl);
@@ -233,6 +242,8 @@ HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view
     std::string resolved;
     std::u16string href, text;
     for (const AnchorCollector::Anchor& anchor : collector.anchors) {
+        if (KeepResponsive(kStepsPerAnchor))
+            break;
         if (anchor.href) {
             const std::string_view raw(anchor.href);
             href.clear();
@@ -256,6 +267,13 @@ HtmlAnchorList PackAnchors(const AnchorCollector& collector, std::u16string_view
     return anchors;
 }
 
+// What a parse that was abandoned gives: no anchors. Whoever abandoned it knows why, and a
+// failure of the window's while it was kept responsive goes on from here.
+HtmlAnchorList Abandoned() {
+    RethrowDispatchFailure();
+    return HtmlAnchorList();
+}
+
 } // namespace
 
 HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view contentType,
@@ -266,16 +284,24 @@ HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view con
     // contradicts a first guess, but here the prescan comes before any decoding, and a
     // declared page read in the wrong encoding loses the links whose names are not ASCII.
     auto [markup, encoding] = DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType)));
+    // Each step can take a large page seconds: the window is heard all along, and Cancel
+    // ends the parse.
     LimitMarkup(markup);
+    if (WorkAbandoned())
+        return Abandoned();
 
     // The tree goes before the document is handed out: only the packed anchors stay.
     const HtmlTree tree(markup);
+    if (tree.Abandoned())
+        return Abandoned();
     if (!tree.Root()) {
         HtmlAnchorList none;
         none.MarkCut(PageCut::Structure);
         return none;
     }
     AnchorCollector collector(limits);
-    collector.Walk(tree.Root());
-    return PackAnchors(collector, documentUrl, encoding);
+    if (!collector.Walk(tree.Root()))
+        return Abandoned();
+    HtmlAnchorList anchors = PackAnchors(collector, documentUrl, encoding);
+    return WorkAbandoned() ? Abandoned() : anchors;
 }

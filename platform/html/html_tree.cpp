@@ -1,6 +1,8 @@
 // gumbo with a counting, sweeping allocator.
 #include "platform/html/html_tree.h"
 
+#include "platform/pump/pump.h"
+
 #include <csetjmp>
 #include <cstdlib>
 #include <limits>
@@ -121,18 +123,26 @@ struct HtmlTree::Arena {
     FreeBlock* freeLists[kClasses] = {};
     size_t allocated = 0;
     size_t budget = 0;
-    std::jmp_buf* overBudget = nullptr; // where the parse is abandoned
+    std::jmp_buf* overBudget = nullptr; // where the parse is left
+    bool abandoned = false;             // left because the work was abandoned
 };
 
 namespace {
 
 using Arena = HtmlTree::Arena;
 
+// About the bytes of text the parser reads in the time of one allocation of a tag.
+constexpr size_t kBytesPerStep = 64;
+
 void* Allocate(void* userdata, size_t size) {
     auto& arena = *static_cast<Arena*>(userdata);
     arena.allocated += size;
-    void* block =
-        arena.allocated <= arena.budget && size <= Arena::kMaxBlock ? arena.Get(size) : nullptr;
+    // The parser allocates all along its work: the one place where the window can be heard
+    // while it runs. A large block stands for the text the parser read to fill it.
+    arena.abandoned = KeepResponsive(1 + size / kBytesPerStep);
+    void* block = arena.allocated <= arena.budget && size <= Arena::kMaxBlock && !arena.abandoned
+                      ? arena.Get(size)
+                      : nullptr;
     // The parser cannot handle a failed allocation, so it is left where it stands; every block
     // it had goes with the arena.
     if (!block)
@@ -181,3 +191,7 @@ HtmlTree::HtmlTree(std::string_view markup, size_t budgetBase, size_t budgetPerB
 }
 
 HtmlTree::~HtmlTree() = default;
+
+bool HtmlTree::Abandoned() const {
+    return m_arena->abandoned;
+}

@@ -1,7 +1,9 @@
 // A parsed HTML tree with bounded cost. The parser's memory comes from an allocator of the
 // tree's own: the whole tree goes in one sweep (no recursion, whatever its depth), and a page
 // that makes the parser allocate far more than its size (misnested formatting tags make it
-// copy elements over and over) stops the parse instead of exhausting the machine.
+// copy elements over and over) stops the parse instead of exhausting the machine. A large page
+// takes the parser seconds: the window is kept responsive while it runs (KeepResponsive), and
+// the parse stops when the work is abandoned.
 #pragma once
 
 #include <gumbo.h>
@@ -12,8 +14,8 @@
 
 class HtmlTree {
 public:
-    // Parses UTF-8 markup. Root() is null when the parse went over its budget:
-    // budgetBase + budgetPerByte * markup.size() bytes allocated in all.
+    // Parses UTF-8 markup. Root() is null when the parse went over its budget
+    // (budgetBase + budgetPerByte * markup.size() bytes allocated in all) or was abandoned.
     explicit HtmlTree(std::string_view markup, size_t budgetBase = 64u << 20,
                       size_t budgetPerByte = 128);
     ~HtmlTree();
@@ -22,6 +24,8 @@ public:
 
     // The document node, or null.
     const GumboNode* Root() const { return m_output ? m_output->document : nullptr; }
+    // Whether the parse stopped because the work was abandoned.
+    bool Abandoned() const;
 
     struct Arena;
 

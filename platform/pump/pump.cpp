@@ -2,15 +2,24 @@
 // events. Everything runs on the calling thread; services only advance when it pumps.
 #include "platform/pump/pump.h"
 
+#include "platform/clock.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// Long work asks the clock only every so many calls, and the GUI no more often than a window
+// needs to feel live; a burst of GUI events is taken in bounded portions.
+constexpr size_t kStepsPerClockRead = 1024;
+constexpr uint32_t kResponsiveMs = 30;
+constexpr int kGuiEventsPerTurn = 64;
 
 struct Pump {
     std::deque<std::function<void()>> posted;
@@ -21,6 +30,13 @@ struct Pump {
     std::vector<PumpSource> sources;
     PumpGui gui;
     std::vector<pollfd> guiFds; // kept between waits: one wait runs per idle pass
+
+    // KeepResponsive's state.
+    std::function<bool()> abandonTest;
+    size_t stepsSinceClock = 0;
+    uint32_t lastTurn = 0;
+    bool inTurn = false;           // a GUI event it dispatched is running
+    std::exception_ptr guiFailure; // what such an event threw, until rethrown
 };
 
 // Without the GUI's event sources to wait on, an idle wait cannot see a GUI event arrive.
@@ -52,7 +68,51 @@ bool TakeGuiEvent(MSG* msg) {
     return true;
 }
 
+// Dispatches what the GUI has pending, a portion at a time; true when the work should stop.
+bool ResponsiveTurn(Pump& pump) {
+    pump.inTurn = true;
+    try {
+        for (int i = 0; i < kGuiEventsPerTurn && pump.gui.pending && pump.gui.pending(); ++i) {
+            pump.burstSinceGui = false;
+            if (pump.gui.dispatch)
+                pump.gui.dispatch();
+        }
+    } catch (...) {
+        if (!pump.guiFailure)
+            pump.guiFailure = std::current_exception();
+    }
+    pump.inTurn = false;
+    return WorkAbandoned();
+}
+
 } // namespace
+
+bool KeepResponsive(size_t steps) {
+    Pump& pump = ThePump();
+    pump.stepsSinceClock += steps;
+    if (pump.stepsSinceClock < kStepsPerClockRead || pump.inTurn)
+        return false;
+    pump.stepsSinceClock = 0;
+    const uint32_t now = GetTickCount();
+    if (now - pump.lastTurn < kResponsiveMs)
+        return false;
+    pump.lastTurn = now;
+    return ResponsiveTurn(pump);
+}
+
+void SetAbandonTest(std::function<bool()> test) {
+    ThePump().abandonTest = std::move(test);
+}
+
+bool WorkAbandoned() {
+    const Pump& pump = ThePump();
+    return pump.guiFailure || (pump.abandonTest && pump.abandonTest());
+}
+
+void RethrowDispatchFailure() {
+    if (std::exception_ptr failure = std::exchange(ThePump().guiFailure, nullptr))
+        std::rethrow_exception(failure);
+}
 
 bool PeekMessage(MSG* msg) {
     Pump& pump = ThePump();

@@ -6,6 +6,7 @@
 
 #include "platform/com/com.h"
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -51,3 +52,20 @@ struct PumpGui {
     std::function<void(std::vector<pollfd>& fds)> finishWait;
 };
 void SetPumpGui(PumpGui gui);
+
+// For one long piece of work on the GUI thread (parsing a large page): call it often, it costs
+// next to nothing; steps says about how many small steps (a few dozen instructions each) the
+// work did since it last called. Every few tens of milliseconds it dispatches the pending GUI
+// events, never a queued notification (those could reach the very object at work), so the window,
+// and its Cancel button, is heard. True when the work should be left where it stands: the abandon
+// test says so, or a GUI event threw (see RethrowDispatchFailure). It never throws, so it may
+// be called from inside C code.
+bool KeepResponsive(size_t steps = 1);
+// Whether work in progress is to be abandoned; the crawl installs its cancel flag for the time
+// it runs. An empty function: work never is.
+void SetAbandonTest(std::function<bool()> test);
+// Asks at once what KeepResponsive answers on its turns.
+bool WorkAbandoned();
+// Rethrows, once, what a GUI event that KeepResponsive dispatched threw; abandoned work calls
+// it when it is back out of C frames, so the failure goes where any GUI event's would.
+void RethrowDispatchFailure();
