@@ -79,6 +79,8 @@ std::u16string StartPageError(HRESULT hr, LPCWSTR reason) {
 
 void CCrawlEngine::Crawl(LPCWSTR startUrl) {
     m_record.BeginCrawl();
+    // A page whose parse Cancel ends is not counted: every count waits for the flag.
+    const CAbandonOnCancel abandonOnCancel(m_pProgress);
     CrawlPage(startUrl);
     m_record.Flush();
     NoteRecordProblem();

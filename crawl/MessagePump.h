@@ -4,6 +4,7 @@
 // now and then while nothing happens.
 #pragma once
 
+#include "crawl/CrawlProgress.h"
 #include "platform/pump/pump.h"
 
 inline constexpr DWORD kIdleWaitMs = 10;
@@ -17,3 +18,15 @@ inline void PumpOneMessage() {
         Sleep(kIdleWaitMs);
     }
 }
+
+// For the time of a crawl, long work that keeps the window responsive (parsing a large page)
+// is left as soon as the crawl is cancelled or stopped: Cancel is heard in the middle of it.
+class CAbandonOnCancel {
+public:
+    explicit CAbandonOnCancel(const ICrawlProgress* pProgress) {
+        SetAbandonTest([pProgress] { return pProgress->m_bCancel != 0; });
+    }
+    ~CAbandonOnCancel() { SetAbandonTest(nullptr); }
+    CAbandonOnCancel(const CAbandonOnCancel&) = delete;
+    CAbandonOnCancel& operator=(const CAbandonOnCancel&) = delete;
+};

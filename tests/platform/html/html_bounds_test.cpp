@@ -1,12 +1,15 @@
 // Hostile pages: what the parser is spared, the blocks it is given, and what a document keeps
 // at most.
+#include "platform/clock.h"
 #include "platform/html/html_guard.h"
 #include "platform/html/html_parse.h"
 #include "platform/html/html_tree.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -74,6 +77,53 @@ TEST(HtmlBounds, AParseThatBalloonsIsAbandoned) {
     // An ordinary page of the same size parses within the same budget.
     const std::string page = Repeat("<p><a href=/library.html?page=2>2</a> text</p>", 200);
     EXPECT_NE(HtmlTree(page, 1 << 20, 16).Root(), nullptr);
+}
+
+TEST(HtmlBounds, ALargePageHearsTheWindowAndStopsWhenAbandoned) {
+    // Time runs fast: every reading of the clock is a while after the last.
+    uint32_t now = 0;
+    SetTickCountForTesting([&] { return now += 50; });
+    int dispatched = 0;
+    bool throws = false;
+    SetPumpGui({[] { return true; },
+                [&] {
+                    ++dispatched;
+                    if (throws)
+                        throw std::runtime_error("from a window");
+                }});
+    // Cancel is pressed in the window while the parser runs.
+    SetAbandonTest([&] { return dispatched > 0; });
+    const std::string page = Repeat("<p><a href=/library.html?page=2>2</a> text</p>", 20000);
+    {
+        const HtmlTree tree(page);
+        EXPECT_TRUE(tree.Abandoned());
+        EXPECT_EQ(tree.Root(), nullptr);
+        EXPECT_GT(dispatched, 0);
+    }
+    const HtmlAnchorList abandoned = ParseHtmlDocument(page, u"", u"http://h/");
+    EXPECT_TRUE(abandoned.empty());
+    EXPECT_EQ(abandoned.Cut(), PageCut::None);
+
+    // What a window's event throws comes out of the parse, not through the parser's frames.
+    SetAbandonTest(nullptr);
+    throws = true;
+    EXPECT_THROW(ParseHtmlDocument(page, u"", u"http://h/"), std::runtime_error);
+    SetPumpGui({});
+    SetTickCountForTesting(nullptr);
+    EXPECT_EQ(ParseHtmlDocument(page, u"", u"http://h/").size(), 20000u);
+}
+
+TEST(HtmlBounds, LongTextIsBrokenWhereItStillReadsTheSame) {
+    // Broken up for the parser's sake, at places inside no reference, character or line end.
+    const std::string piece = "caf\xC3\xA9 &amp;&#x41;&lt\r\nx&AElig;";
+    const std::string rendered = "caf\xC3\xA9 &A< x\xC3\x86";
+    const std::string page = "<a href=a>" + Repeat(piece, 3000) + "</a>";
+    std::string markup = page;
+    LimitMarkup(markup);
+    EXPECT_GT(Count(markup, "<!---->"), 2u);
+    const HtmlAnchorList anchors = ParseHtmlDocument(page, u"", u"http://h/");
+    ASSERT_EQ(anchors.size(), 1u);
+    EXPECT_EQ(ToUtf8(*anchors[0].text), Repeat(rendered, 3000));
 }
 
 // The anchors' addresses and texts as the tree holds them, in document order.
