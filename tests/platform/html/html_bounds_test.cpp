@@ -90,7 +90,9 @@ TEST(HtmlBounds, ALargePageHearsTheWindowAndStopsWhenAbandoned) {
                     ++dispatched;
                     if (throws)
                         throw std::runtime_error("from a window");
-                }});
+                },
+                {},
+                {}});
     // Cancel is pressed in the window while the parser runs.
     SetAbandonTest([&] { return dispatched > 0; });
     const std::string page = Repeat("<p><a href=/library.html?page=2>2</a> text</p>", 20000);
