@@ -35,6 +35,7 @@ bool FitsHeaderLine(const std::string& value) {
 void CHarvestRecord::BeginCrawl() {
     if (m_state == State::Unusable)
         m_state = State::Closed;
+    m_folderHeld.clear();
 }
 
 bool CHarvestRecord::Ready() {
@@ -63,6 +64,14 @@ std::optional<record::Entry> CHarvestRecord::Find(const std::string& folder,
     if (auto it = m_pending.find({folder, url}); it != m_pending.end())
         return it->second;
     std::string problem;
+    auto [held, isNew] = m_folderHeld.try_emplace(folder, false);
+    if (isNew)
+        held->second = m_pDatabase->HoldsFolder(folder, &problem);
+    if (!held->second) {
+        if (!problem.empty())
+            Fail(problem);
+        return std::nullopt;
+    }
     std::optional<record::Entry> entry = m_pDatabase->Find(folder, url, &problem);
     if (!problem.empty())
         Fail(problem);

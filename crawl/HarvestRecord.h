@@ -52,6 +52,9 @@ private:
     std::unique_ptr<record::Database> m_pDatabase;
     // Remembered since the last commit, by folder and address.
     std::map<std::pair<std::string, std::string>, record::Entry> m_pending;
+    // For each folder of this crawl, whether the database held anything for it at the start:
+    // a folder it held nothing for needs no look-up per tone.
+    std::map<std::string, bool> m_folderHeld;
     DWORD m_dwLastFlush = 0;
     std::string m_szProblem; // not yet told
 };

@@ -178,36 +178,58 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string* p
 }
 
 Database::~Database() {
+    sqlite3_finalize(m_find);
     sqlite3_close_v2(m_db);
+}
+
+bool Database::HoldsFolder(const std::string& folder, std::string* problem) {
+    int code = SQLITE_OK;
+    Statement any = Prepare(m_db, "SELECT 1 FROM tones WHERE folder = ?1 LIMIT 1", &code);
+    if (code == SQLITE_OK) {
+        BindText(any.get(), 1, folder);
+        code = sqlite3_step(any.get());
+    }
+    if (code != SQLITE_ROW && code != SQLITE_DONE)
+        *problem = Reason(m_db, code);
+    return code == SQLITE_ROW;
 }
 
 std::optional<Entry> Database::Find(const std::string& folder, const std::string& url,
                                     std::string* problem) {
     int code = SQLITE_OK;
-    Statement find = Prepare(m_db,
-                             "SELECT etag, last_modified, name, size, mtime_ns, inode"
-                             " FROM tones WHERE folder = ?1 AND url = ?2",
-                             &code);
-    if (code == SQLITE_OK) {
-        BindText(find.get(), 1, folder);
-        BindText(find.get(), 2, url);
-        code = sqlite3_step(find.get());
+    if (!m_find)
+        m_find = Prepare(m_db,
+                         "SELECT etag, last_modified, name, size, mtime_ns, inode"
+                         " FROM tones WHERE folder = ?1 AND url = ?2",
+                         &code)
+                     .release();
+    sqlite3_stmt* find = m_find;
+    if (code == SQLITE_OK && find) {
+        sqlite3_reset(find);
+        BindText(find, 1, folder);
+        BindText(find, 2, url);
+        code = sqlite3_step(find);
     }
-    if (code == SQLITE_DONE)
+    if (code == SQLITE_DONE) {
+        sqlite3_reset(find); // a finished read holds no lock on the database
         return std::nullopt;
+    }
     if (code != SQLITE_ROW) {
         *problem = Reason(m_db, code);
+        if (find)
+            sqlite3_reset(find);
         return std::nullopt;
     }
     Entry entry;
     entry.folder = folder;
     entry.url = url;
-    entry.etag = ColumnText(find.get(), 0);
-    entry.lastModified = ColumnText(find.get(), 1);
-    entry.file.name = ColumnText(find.get(), 2);
-    entry.file.size = sqlite3_column_int64(find.get(), 3);
-    entry.file.mtimeNs = sqlite3_column_int64(find.get(), 4);
-    entry.file.inode = static_cast<uint64_t>(sqlite3_column_int64(find.get(), 5));
+    entry.etag = ColumnText(find, 0);
+    entry.lastModified = ColumnText(find, 1);
+    entry.file.name = ColumnText(find, 2);
+    entry.file.size = sqlite3_column_int64(find, 3);
+    entry.file.mtimeNs = sqlite3_column_int64(find, 4);
+    entry.file.inode = static_cast<uint64_t>(sqlite3_column_int64(find, 5));
+    sqlite3_reset(find);
     return entry;
 }
 

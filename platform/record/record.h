@@ -11,6 +11,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace record {
 
@@ -45,6 +46,9 @@ public:
     // *problem says why).
     std::optional<Entry> Find(const std::string& folder, const std::string& url,
                               std::string* problem);
+    // Whether anything is recorded for folder; false also when that cannot be read (then
+    // *problem says why). A first crawl into a folder then looks nothing up per tone.
+    bool HoldsFolder(const std::string& folder, std::string* problem);
     // Writes the entries in one transaction, replacing what was recorded for the same folder
     // and address. False, with *problem, when they could not be written.
     bool Write(const std::vector<Entry>& entries, std::string* problem);
@@ -52,6 +56,9 @@ public:
 private:
     explicit Database(sqlite3* db) : m_db(db) {}
     sqlite3* m_db;
+    // Prepared once: a crawl looks up every tone, and compiling the query each time cost
+    // more than running it.
+    sqlite3_stmt* m_find = nullptr;
 };
 
 // $XDG_STATE_HOME/Patchmere Crawler/harvest.sqlite, ~/.local/state/... when that is unset or
