@@ -81,8 +81,8 @@ bool CFetchAhead::Scan(const UrlSet& visited) {
         const size_t nFirst = bTop ? frame.nNext : frame.nNext + 1;
         if (frame.nScanned < nFirst)
             frame.nScanned = nFirst;
-        while (frame.nScanned < frame.anchors.size() && m_list.size() < m_nLimit) {
-            const CWalkedAnchor& anchor = frame.anchors[frame.nScanned++];
+        while (frame.nScanned < frame.nAnchors && m_list.size() < m_nLimit) {
+            const CWalkedAnchor anchor = frame.read(frame.nScanned++);
             if (anchor.kind == CWalkedAnchor::Kind::Other)
                 continue;
             LPCWSTR address = anchor.szAddress.c_str();
@@ -99,7 +99,7 @@ bool CFetchAhead::Scan(const UrlSet& visited) {
             if (bPage)
                 break;
         }
-        if (frame.nScanned < frame.anchors.size())
+        if (frame.nScanned < frame.nAnchors)
             break; // the next look goes on here
     }
     return bAdded;

@@ -22,8 +22,12 @@ struct CWalkedAnchor {
 };
 
 // A page being walked: its anchors, and where the walk and the look ahead stand in them.
+// Anchors are read from the page's document when they are looked at, not copied up front:
+// a deep crawl keeps a frame on every level, and copies of every address of every page on
+// the way down would cost far more memory than the documents hold them in.
 struct CWalkFrame {
-    std::vector<CWalkedAnchor> anchors;
+    size_t nAnchors = 0;
+    std::function<CWalkedAnchor(size_t index)> read;
     size_t nNext = 0;    // the anchor the walk handles now
     size_t nScanned = 0; // anchors before this one have been looked at ahead
     uint64_t nSerial = 0;

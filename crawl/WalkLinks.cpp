@@ -83,13 +83,13 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
     if (FAILED(pAnchors->get_length(&nAnchors)) || nAnchors <= 0)
         return;
 
-    // Every anchor is read and classified up front, so that what the walk will ask for next
-    // is known before it asks.
-    CWalkFrame frame;
-    frame.anchors.reserve(static_cast<size_t>(nAnchors));
+    // The look ahead reads the anchors past the walk's as it needs them.
     CBstr attributeName(u"href");
-    for (LONG i = 0; i < nAnchors; ++i)
-        frame.anchors.push_back(ReadAnchor(pAnchors.get(), i, attributeName.get()));
+    CWalkFrame frame;
+    frame.nAnchors = static_cast<size_t>(nAnchors);
+    frame.read = [&](size_t i) {
+        return ReadAnchor(pAnchors.get(), static_cast<LONG>(i), attributeName.get());
+    };
     CWalkScope scope(m_fetchAhead, frame);
 
     // The same for every anchor of the page, so made once; a page crawled from here in
@@ -104,7 +104,7 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
 
         m_pProgress->SetPageStatus(szStatus);
 
-        const CWalkedAnchor& anchor = frame.anchors[static_cast<size_t>(i)];
+        const CWalkedAnchor anchor = frame.read(static_cast<size_t>(i));
         if (anchor.kind == CWalkedAnchor::Kind::Other)
             continue;
         frame.nNext = static_cast<size_t>(i);
