@@ -3,6 +3,7 @@
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text.h"
 
 #include <filesystem>
@@ -90,6 +91,8 @@ int CCliCrawl::Run() {
         Error(folder.m_szRefusal);
         return kExitNotRun;
     }
+    // Nothing but transfers can wake a wait here, and a signal ends it at once.
+    SetPumpWithoutGui();
     CRuntimeScope runtime;
     if (!runtime.Started()) {
         Error(u"The download service could not be started: its temporary folder could not be "

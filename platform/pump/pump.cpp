@@ -174,6 +174,11 @@ void DispatchMessage(MSG* msg) {
     }
 }
 
+void SetPumpWithoutGui() {
+    SetPumpGui(PumpGui{[] { return false; }, [] {}, [](std::vector<pollfd>&) { return -1; },
+                       [](std::vector<pollfd>&) {}});
+}
+
 void Sleep(DWORD ms) {
     Pump& pump = ThePump();
     const bool bGuiWaits = pump.gui.prepareWait && pump.gui.finishWait;

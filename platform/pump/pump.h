@@ -52,6 +52,10 @@ struct PumpGui {
     std::function<void(std::vector<pollfd>& fds)> finishWait;
 };
 void SetPumpGui(PumpGui gui);
+// For a program with no GUI at all (the command line): nothing can arrive but the services'
+// activity, so an idle wait may last its whole bound instead of waking every millisecond for
+// events it cannot see.
+void SetPumpWithoutGui();
 
 // For one long piece of work on the GUI thread (parsing a large page): call it often, it costs
 // next to nothing; steps says about how many small steps (a few dozen instructions each) the
