@@ -9,22 +9,6 @@
 
 namespace {
 constexpr char16_t kRegistryKey[] = u"Patchmere Crawler";
-
-// Undoes CoInitialize when start-up leaves, whatever way it leaves.
-class CComRuntime {
-public:
-    CComRuntime() : m_hr(CoInitialize(nullptr)) {}
-    ~CComRuntime() {
-        if (SUCCEEDED(m_hr))
-            CoUninitialize();
-    }
-    CComRuntime(const CComRuntime&) = delete;
-    CComRuntime& operator=(const CComRuntime&) = delete;
-    HRESULT Result() const { return m_hr; }
-
-private:
-    HRESULT m_hr;
-};
 } // namespace
 
 CCrawlerApp& theApp() {
@@ -45,7 +29,7 @@ int CCrawlerApp::OnRun() {
 bool CCrawlerApp::InitInstance() {
     SetRegistryKey(kRegistryKey);
 
-    CComRuntime runtime;
+    ComRuntimeScope runtime;
     if (FAILED(runtime.Result())) {
         MessageBox(nullptr, u"Error initializing COM - ruh-roh!", GetApplicationName(),
                    MB_OK | MB_ICONEXCLAMATION);

@@ -62,22 +62,6 @@ std::u16string Elapsed(int64_t seconds) {
     return szTime;
 }
 
-// Undoes a successful CoInitialize, whichever way the crawl leaves.
-class CRuntimeScope {
-public:
-    CRuntimeScope() : m_hr(CoInitialize(nullptr)) {}
-    ~CRuntimeScope() {
-        if (SUCCEEDED(m_hr))
-            CoUninitialize();
-    }
-    CRuntimeScope(const CRuntimeScope&) = delete;
-    CRuntimeScope& operator=(const CRuntimeScope&) = delete;
-    bool Started() const { return SUCCEEDED(m_hr); }
-
-private:
-    HRESULT m_hr;
-};
-
 } // namespace
 
 CCliCrawl::CCliCrawl(const CCliOptions& options, const volatile std::sig_atomic_t& interrupted)
@@ -93,8 +77,8 @@ int CCliCrawl::Run() {
     }
     // Nothing but transfers can wake a wait here, and a signal ends it at once.
     SetPumpWithoutGui();
-    CRuntimeScope runtime;
-    if (!runtime.Started()) {
+    ComRuntimeScope runtime;
+    if (FAILED(runtime.Result())) {
         Error(u"The download service could not be started: its temporary folder could not be "
               u"made.");
         return kExitNotRun;

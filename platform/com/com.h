@@ -152,6 +152,23 @@ HRESULT CoInitialize(void* reserved);
 void CoUninitialize();
 void SetCoInitializeFailureForTesting(HRESULT hr); // 0 restores normal behaviour
 
+// The runtime started for as long as the object lives: a successful CoInitialize is undone
+// however the scope is left. Both front ends start the runtime through it.
+class ComRuntimeScope {
+public:
+    ComRuntimeScope() : m_hr(CoInitialize(nullptr)) {}
+    ~ComRuntimeScope() {
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+    ComRuntimeScope(const ComRuntimeScope&) = delete;
+    ComRuntimeScope& operator=(const ComRuntimeScope&) = delete;
+    HRESULT Result() const { return m_hr; }
+
+private:
+    HRESULT m_hr;
+};
+
 constexpr DWORD CLSCTX_ALL = 0x17;
 // Creates an instance of one of the program's in-process classes (the HTML document).
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
