@@ -14,7 +14,7 @@ constexpr int kMaxConnections = 16;
 
 enum class Option { Url, Folder, Connections, Quiet, Help, Version };
 
-struct OptionSpec {
+struct OptionEntry {
     Option option;
     const char* longName;
     char shortName;
@@ -22,7 +22,7 @@ struct OptionSpec {
     const char* help;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {Option::Url, "url", 'u', "URL", "address of a library page to start from"},
     {Option::Folder, "folder", 'f', "DIR", "folder to store the tones in; made when missing"},
     {Option::Connections, "connections", 'c', "N", "transfers at once, 1 to 16 (default 4)"},
@@ -31,10 +31,10 @@ constexpr OptionSpec kOptions[] = {
     {Option::Version, "version", 'V', nullptr, "show the version and exit"},
 };
 
-const OptionSpec* FindOption(std::string_view name, bool bLong) {
-    for (const OptionSpec& spec : kOptions) {
-        if (bLong ? name == spec.longName : name.size() == 1 && name[0] == spec.shortName)
-            return &spec;
+const OptionEntry* FindOption(std::string_view name, bool bLong) {
+    for (const OptionEntry& entry : kOptions) {
+        if (bLong ? name == entry.longName : name.size() == 1 && name[0] == entry.shortName)
+            return &entry;
     }
     return nullptr;
 }
@@ -49,8 +49,8 @@ std::string Connections(std::string_view value, int* n) {
 }
 
 // Applies one option with its value; an error in words, or empty.
-std::string Apply(const OptionSpec& spec, const std::string& value, CCliOptions& options) {
-    switch (spec.option) {
+std::string Apply(const OptionEntry& entry, const std::string& value, CCliOptions& options) {
+    switch (entry.option) {
     case Option::Url:
         options.m_szUrl = FromUtf8(value);
         break;
@@ -92,22 +92,22 @@ CCliParse ParseCliOptions(const std::vector<std::string>& args) {
             inlineValue = std::string(name.substr(equals + 1));
             name = name.substr(0, equals);
         }
-        const OptionSpec* spec = FindOption(name, bLong);
-        if (!spec)
+        const OptionEntry* entry = FindOption(name, bLong);
+        if (!entry)
             return fail("unknown option '" + arg + "'");
         std::string value;
-        if (spec->value) {
+        if (entry->value) {
             if (inlineValue)
                 value = *inlineValue;
             else if (i + 1 < args.size())
                 value = args[++i];
             else
-                return fail("--" + std::string(spec->longName) + " needs a value (" + spec->value +
-                            ")");
+                return fail("--" + std::string(entry->longName) + " needs a value (" +
+                            entry->value + ")");
         } else if (inlineValue) {
-            return fail("--" + std::string(spec->longName) + " takes no value");
+            return fail("--" + std::string(entry->longName) + " takes no value");
         }
-        if (std::string error = Apply(*spec, value, result.m_options); !error.empty())
+        if (std::string error = Apply(*entry, value, result.m_options); !error.empty())
             return fail(error);
     }
     const CCliOptions& options = result.m_options;
@@ -130,12 +130,12 @@ std::string CliHelp() {
                        "Harvests a tone library into a folder, without a window; started with "
                        "no\narguments, it opens its window instead. A relative folder lies in "
                        "the current\ndirectory; ~ is the home folder.\n\nOptions:\n";
-    for (const OptionSpec& spec : kOptions) {
-        std::string left = std::string("  -") + spec.shortName + ", --" + spec.longName;
-        if (spec.value)
-            left += std::string(" ") + spec.value;
+    for (const OptionEntry& entry : kOptions) {
+        std::string left = std::string("  -") + entry.shortName + ", --" + entry.longName;
+        if (entry.value)
+            left += std::string(" ") + entry.value;
         left.resize(std::max<size_t>(left.size() + 2, 26), ' ');
-        help += left + spec.help + "\n";
+        help += left + entry.help + "\n";
     }
     help += "\nExit status: 0 when the crawl finished and nothing failed; 1 when it finished "
             "but\nsome tones or pages failed or were read only in part; 2 when it could not "
