@@ -163,7 +163,7 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string* p
         code = PrepareDatabase(db.get());
         if (code == SQLITE_OK) {
             *problem = setAside;
-            return std::unique_ptr<Database>(new Database(db.release()));
+            return std::make_unique<Database>(db.release());
         }
         if (!IsDamage(code) || attempt > 0) {
             *problem = Reason(db.get(), code);

@@ -53,8 +53,10 @@ public:
     // and address. False, with *problem, when they could not be written.
     bool Write(const std::vector<Entry>& entries, std::string* problem);
 
-private:
+    // Takes over an open connection; Open is the way to get one.
     explicit Database(sqlite3* db) : m_db(db) {}
+
+private:
     sqlite3* m_db;
     // Prepared once: a crawl looks up every tone, and compiling the query each time cost
     // more than running it.
