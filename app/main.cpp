@@ -44,6 +44,12 @@ bool OnlyToolkitOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (!OnlyToolkitOptions(argc, argv))
         return RunCommandLine(argc, argv);
+    // Over SSH or from a timer a bare start has nowhere to show the window: the toolkit's own
+    // complaint would not say what to do instead.
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (argc == 1 && !(display && *display) && !(wayland && *wayland))
+        return ExplainNoDisplay();
     // The windows are plain controls and never draw with OpenGL; on X11 the toolkit would
     // otherwise load the system's GL driver at start just to choose visuals, which costs
     // more memory than the rest of the program together and slows every start. A setting of

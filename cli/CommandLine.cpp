@@ -52,3 +52,11 @@ int RunCommandLine(int argc, char** argv) {
     CCliCrawl crawl(options, g_bInterrupted);
     return crawl.Run();
 }
+
+int ExplainNoDisplay() {
+    std::fprintf(stderr,
+                 "pmcrawler: there is no display to open the window on (DISPLAY is not set).\n"
+                 "To crawl without a window:\n%sTry 'pmcrawler --help' for more.\n",
+                 CliUsage().c_str());
+    return kExitNotRun;
+}
