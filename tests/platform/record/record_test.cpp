@@ -56,16 +56,28 @@ TEST(HarvestDatabaseTest, TwoWritersShareItAndAKilledOneLeavesItSound) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Writes batch after batch until it is killed, whatever the moment.
+        // Writes batch after batch until it is killed, whatever the moment. It lets the other
+        // writer in between batches, as a crawl does: it commits once a second, not without end.
         std::unique_ptr<record::Database> db = record::Database::Open(path, &problem);
         for (int batch = 0; db; ++batch) {
             if (!db->Write(Batch("child", batch), &problem))
                 ::_exit(1);
             if (batch == 0 && ::write(ready[1], "x", 1) != 1)
                 ::_exit(1);
+            ::usleep(2000);
         }
         ::_exit(1);
     }
+    // However the test ends, the writer does not outlive it.
+    struct KillOnExit {
+        pid_t pid;
+        ~KillOnExit() {
+            if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } writer{child};
     char signal = 0;
     ASSERT_EQ(::read(ready[0], &signal, 1), 1) << "the child's first batch was not committed";
 
@@ -79,6 +91,7 @@ TEST(HarvestDatabaseTest, TwoWritersShareItAndAKilledOneLeavesItSound) {
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
+    writer.pid = -1;
     EXPECT_TRUE(WIFSIGNALED(status)) << "the child stopped writing before it was killed";
     ::close(ready[0]);
     ::close(ready[1]);
