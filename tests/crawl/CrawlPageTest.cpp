@@ -217,12 +217,7 @@ TEST_F(CrawlTest, CancelAbortsTheTransfersAheadAndLeavesNoCacheFile) {
         ++hits;
         if (req.matches[1] == "quick.l6t")
             return res.set_content("quick", "application/octet-stream");
-        res.set_content_provider(1000, "application/octet-stream",
-                                 [this](size_t, size_t, httplib::DataSink&) {
-                                     while (!m_release)
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                                     return false;
-                                 });
+        HoldBody(res, 1000, "application/octet-stream");
     });
     m_server.Start();
     // Cancel once all three are under way, the quick one finished ahead and waiting.
@@ -253,12 +248,7 @@ TEST_F(CrawlTest, AToneThatStallsAheadGetsItsAttempts) {
         if (req.matches[1] == "quick.l6t")
             return res.set_content("quick", "application/octet-stream");
         ++hits;
-        res.set_content_provider(1000, "application/octet-stream",
-                                 [this](size_t, size_t, httplib::DataSink&) {
-                                     while (!m_release)
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                                     return false;
-                                 });
+        HoldBody(res, 1000, "application/octet-stream");
     });
     m_server.Start();
     uint32_t tick = 0;
@@ -308,11 +298,7 @@ TEST_F(CrawlTest, APageThatNeverCompletesWaitsWithTheClockRunningUntilCancel) {
     std::atomic<int> hits{0};
     m_server.server().Get("/library.html", [&](const httplib::Request&, httplib::Response& res) {
         ++hits;
-        res.set_content_provider(100, "text/html", [this](size_t, size_t, httplib::DataSink&) {
-            while (!m_release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return false;
-        });
+        HoldBody(res, 100, "text/html");
     });
     m_server.Start();
     // Once the page is asked for, each reading of the file-time clock is a tenth of a second

@@ -151,12 +151,7 @@ TEST_F(ToneTest, TheFolderFieldIsReadAgainAndTrimmed) {
 void ServeStalled(CrawlFixture& f, const std::string& path, std::atomic<int>& hits) {
     f.m_server.server().Get(path, [&f, &hits](const httplib::Request&, httplib::Response& res) {
         ++hits;
-        res.set_content_provider(1000, "application/octet-stream",
-                                 [&f](size_t, size_t, httplib::DataSink&) {
-                                     while (!f.m_release)
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                                     return false;
-                                 });
+        f.HoldBody(res, 1000, "application/octet-stream");
     });
 }
 

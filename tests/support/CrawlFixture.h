@@ -12,12 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -113,6 +115,16 @@ protected:
     std::u16string Url(const std::string& path) const { return m_server.Url16(path); }
 
 public:
+    // A body that announces its length and sends nothing until the test ends: a transfer
+    // that stays under way.
+    void HoldBody(httplib::Response& res, size_t length, const char* type) {
+        res.set_content_provider(length, type, [this](size_t, size_t, httplib::DataSink&) {
+            while (!m_release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return false;
+        });
+    }
+
     static inline int s_nFolder = 0;
     TestServer m_server;
     CTestEngine m_engine;
