@@ -6,7 +6,31 @@
 
 #include "platform/com/com.h"
 
+#include <cstdint>
 #include <memory>
+#include <string_view>
+
+// A fact of the running crawl as the front ends need it: what was stored under which name,
+// what failed and why, when a server made the crawl wait. The window's texts stay what they
+// are; a front end that wants facts takes them from here, never from those texts. The views
+// are valid during the call only.
+struct CCrawlEvent {
+    enum Kind {
+        kToneStored,       // m_szUrl; m_szName the file's name in the folder; m_nBytes its size
+        kToneAlreadyThere, // m_szUrl; m_szName the file in the folder that holds it, if known
+        kToneFailed,       // m_szUrl; m_szName the tone as shown; m_szReason why
+        kPageFailed,       // m_szUrl; m_szReason why it could not be fetched
+        kPageCut,          // m_szUrl; m_szReason: read only in part
+        kServerWait,       // m_szUrl waited for; m_szReason the server's words; m_nMsLeft,
+                           // 0 when the wait is over
+    };
+    Kind m_kind;
+    std::u16string_view m_szUrl;
+    std::u16string_view m_szName;
+    std::u16string_view m_szReason;
+    uint64_t m_nBytes = 0;
+    uint32_t m_nMsLeft = 0;
+};
 
 class ICrawlProgress {
 public:
@@ -17,6 +41,8 @@ public:
     virtual void SetProgress(ULONG max, ULONG pos) = 0;
     // Counts one more stored file when countOne; brings the totals up to date.
     virtual void UpdateTotals(bool countOne) = 0;
+    // The facts beside the texts; a front end that needs none leaves this as it is.
+    virtual void OnCrawlEvent(const CCrawlEvent& event) { (void)event; }
 
     // Set by Cancel, and by the engine when it ends the crawl itself; the engine's loops stop
     // once they see it.
