@@ -11,16 +11,8 @@
 
 namespace {
 
-// The texts the engine reports with, as the progress window shows them.
-constexpr std::u16string_view kFetchingPage = u"Downloading page\r\n";
-constexpr std::u16string_view kWalkingPage = u"Walking links on\r\n";
-constexpr std::u16string_view kFetchingTone = u"Downloading tone ";
-constexpr std::u16string_view kStoringTone = u"Copying tone ";
-constexpr std::u16string_view kLineBreak = u"\r\n";
-// How a transfer observer logs the service's reason for a failed transfer.
-constexpr std::u16string_view kStopReason = u"OnStopBinding: ";
-
 constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr std::u16string_view kLineBreak = u"\r\n";
 
 // A relative folder lies in the current directory, as for every command; "~" and "~/..."
 // are left to the preparation that the window shares.
@@ -100,7 +92,6 @@ int CCliCrawl::Run() {
     if (!failure.empty() && m_engine.m_outcome.m_szStopReason.empty())
         m_engine.m_outcome.m_szStopReason = failure;
 
-    ReportPages();
     m_status.Clear();
     const bool bCancelled = m_bCancel && m_engine.m_outcome.m_szStopReason.empty();
     return Finish(bCancelled, (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond);
@@ -132,48 +123,17 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
 }
 
 void CCliCrawl::SetPageStatus(LPCWSTR text) {
+    m_szPageStatus = text ? text : u"";
     Poll();
-    const std::u16string_view status = text ? text : u"";
-    if (status.starts_with(kFetchingPage)) {
-        m_szPage = status.substr(kFetchingPage.size());
-        m_szPageFetched = m_szPage;
-        m_szPageReason.clear();
-    } else if (status.starts_with(kWalkingPage)) {
-        m_szPage = status.substr(kWalkingPage.size());
-    }
 }
 
 void CCliCrawl::SetToneStatus(LPCWSTR text) {
+    m_szToneStatus = text ? text : u"";
     Poll();
-    const std::u16string_view status = text ? text : u"";
-    const int nFailedTones = m_engine.m_outcome.FailedTones();
-    if (status.starts_with(kFetchingTone)) {
-        const std::u16string_view rest = status.substr(kFetchingTone.size());
-        const size_t lineBreak = rest.find(kLineBreak);
-        m_szTone = rest.substr(0, lineBreak);
-        m_szToneUrl = lineBreak == std::u16string_view::npos ? std::u16string_view()
-                                                             : rest.substr(lineBreak + 2);
-        m_nFailedTonesBefore = nFailedTones;
-        m_szToneReason.clear();
-    } else if (status.starts_with(kStoringTone)) {
-        m_szTone = status.substr(kStoringTone.size());
-    } else if (status.empty()) { // the tone has been dealt with
-        if (nFailedTones > m_nFailedTonesBefore)
-            Note(u"failed tone: " +
-                 (m_szTone == m_szToneUrl ? m_szTone : m_szTone + u" (" + m_szToneUrl + u")") +
-                 Because(m_szToneReason));
-        m_nFailedTonesBefore = nFailedTones;
-        m_szTone.clear();
-        m_szToneUrl.clear();
-    }
 }
 
-void CCliCrawl::AppendLog(LPCWSTR text) {
+void CCliCrawl::AppendLog(LPCWSTR) {
     Poll();
-    // Of the notifications only why a transfer failed is told, with the tone or page.
-    const std::u16string_view line = text ? text : u"";
-    if (line.starts_with(kStopReason))
-        (m_szToneUrl.empty() ? m_szPageReason : m_szToneReason) = line.substr(kStopReason.size());
 }
 
 void CCliCrawl::ClearLog() {
@@ -187,46 +147,60 @@ void CCliCrawl::SetProgress(ULONG, ULONG pos) {
     Poll();
 }
 
-void CCliCrawl::UpdateTotals(bool countOne) {
-    if (countOne && !m_status.IsTerminal())
-        Note(u"stored: " + m_szTone);
+void CCliCrawl::UpdateTotals(bool) {
+    Poll();
+}
+
+void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
+    const std::u16string url(event.m_szUrl);
+    // A tone shown by its whole address is named once.
+    const std::u16string tone = event.m_szName.empty() || event.m_szName == event.m_szUrl
+                                    ? url
+                                    : std::u16string(event.m_szName) + u" (" + url + u")";
+    switch (event.m_kind) {
+    case CCrawlEvent::kToneStored:
+        // On a terminal the status line counts them.
+        if (!m_status.IsTerminal())
+            Note(u"stored: " + std::u16string(event.m_szName));
+        break;
+    case CCrawlEvent::kToneFailed:
+        Note(u"failed tone: " + tone + Because(std::u16string(event.m_szReason)));
+        break;
+    case CCrawlEvent::kPageFailed:
+        // The start page's failure is told once, as the reason the crawl could not start.
+        if (m_engine.m_outcome.m_szStartPageError.empty())
+            Note(u"failed page: " + url + Because(std::u16string(event.m_szReason)));
+        break;
+    case CCrawlEvent::kPageCut:
+        Note(u"page too large to read whole: " + url);
+        break;
+    default:
+        break;
+    }
     Poll();
 }
 
 void CCliCrawl::Poll() {
     if (m_bInterrupted)
         m_bCancel = 1;
-    ReportPages();
     if (!m_options.m_bQuiet && m_status.Due())
         m_status.Draw(StatusText());
 }
 
-// A page's failure is counted after its fetch, before anything else is reported; so the
-// first report after it finds it, and the page is the last one fetched.
-void CCliCrawl::ReportPages() {
-    const CCrawlOutcome& outcome = m_engine.m_outcome;
-    if (!outcome.m_szStartPageError.empty())
-        return; // told once, as the reason the crawl could not start
-    for (; m_nFailedPagesTold < outcome.m_nFailedPages; ++m_nFailedPagesTold)
-        Note(u"failed page: " + m_szPageFetched + Because(m_szPageReason));
-    for (; m_nCutPagesTold < outcome.m_nCutPages; ++m_nCutPagesTold)
-        Note(u"page too large to read whole: " + m_szPageFetched);
-}
-
+// The window's texts on one line: the tone's first line (its second repeats the address,
+// which the line has no room for) and the page's two.
 std::u16string CCliCrawl::StatusText() const {
     const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
     std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " +
                           Number(m_engine.m_outcome.m_nNewTones) + u" stored | " + Bytes(m_nBytes);
-    if (!m_szTone.empty()) {
-        // A tone named by its whole address shows its last part: the page has the room.
-        std::u16string_view tone = m_szTone;
-        if (tone == m_szToneUrl && tone.find_last_of(u'/') != std::u16string_view::npos)
-            tone.remove_prefix(tone.find_last_of(u'/') + 1);
-        text += u" | tone ";
-        text += tone;
+    if (!m_szToneStatus.empty())
+        text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
+    if (!m_szPageStatus.empty()) {
+        std::u16string page = m_szPageStatus;
+        if (const size_t lineBreak = page.find(kLineBreak); lineBreak != std::u16string::npos)
+            page.replace(lineBreak, kLineBreak.size(), u" ");
+        text += u" | " + page;
     }
-    if (!m_szPage.empty())
-        text += u" | page " + m_szPage;
     return text;
 }
 

@@ -1,7 +1,8 @@
 // One crawl from the command line. It holds an engine, starts it from the options as Start
 // starts it from the fields, and is the engine's ICrawlProgress: what the engine reports
-// becomes a status line on a terminal or plain lines in a pipe or a log, and the crawl ends
-// with the main window's outcome line and an exit status a script can use.
+// becomes a status line on a terminal (from the texts the window would show) and lines that
+// stay (from the engine's events: what was stored under which name, what failed and why), and
+// the crawl ends with the main window's outcome line and an exit status a script can use.
 #pragma once
 
 #include "cli/CliOptions.h"
@@ -34,6 +35,7 @@ public:
     void ClearLog() override;
     void SetProgress(ULONG max, ULONG pos) override;
     void UpdateTotals(bool countOne) override;
+    void OnCrawlEvent(const CCrawlEvent& event) override;
 
 private:
     // The engine, handed the prepared folder once instead of reading a field.
@@ -45,10 +47,9 @@ private:
         std::u16string ReadSaveFolder() const override { return m_szFolder; }
     };
 
-    // Every report passes here: the interruption turns into Cancel, failed pages are told,
-    // and the status line is redrawn when due.
+    // Every report passes here: the interruption turns into Cancel, and the status line is
+    // redrawn when due.
     void Poll();
-    void ReportPages();
     std::u16string StatusText() const;
     int Finish(bool bCancelled, int64_t elapsedSeconds);
     // A line that stays: per tone or page, unless quiet.
@@ -60,15 +61,9 @@ private:
     CEngine m_engine;
     CStatusLine m_status;
     int64_t m_ftStart = 0;
-    std::u16string m_szPage;        // being fetched or walked
-    std::u16string m_szPageFetched; // the last one fetched: a page failure is its failure
-    std::u16string m_szTone;        // being fetched or stored
-    std::u16string m_szToneUrl;     // empty between tones
-    std::u16string m_szToneReason;  // why its transfer failed, in the service's words
-    std::u16string m_szPageReason;  // the same for the last page fetched
-    int m_nFailedTonesBefore = 0;   // when the current tone began
-    int m_nFailedPagesTold = 0;
-    int m_nCutPagesTold = 0;
+    // What the progress window would show now, for the status line.
+    std::u16string m_szPageStatus;
+    std::u16string m_szToneStatus;
     uint64_t m_nBytes = 0;
     ULONG m_nLastPos = 0;
 };

@@ -1,7 +1,8 @@
 // The crawl engine: page loader, link walker and tone downloader, with the two URL sets, and
-// its reports to the running crawl's progress window through ICrawlProgress. It stands on
-// naming and the platform services, never on the toolkit. The main dialog derives from it, so
-// these are the dialog's own members; the engine sees of the dialog only what it declares here.
+// its reports through ICrawlProgress: texts for a window to show and typed events of what
+// became of each tone and page. It stands on naming and the platform services, never on the
+// toolkit. A front end holds one, derived only to say where the folder is, hands it its
+// progress object and reads its outcome when the crawl ends.
 #pragma once
 
 #include "crawl/CrawlOutcome.h"
@@ -13,6 +14,7 @@
 #include "platform/html/mshtml.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 class CCrawlEngine {
@@ -38,7 +40,7 @@ public:
     CCrawlOutcome m_outcome;
 
 protected:
-    // The current text of the folder field, read each time a tone is stored.
+    // The folder as the front end names it (a field's text), read each time a tone is stored.
     virtual std::u16string ReadSaveFolder() const = 0;
 
 private:
@@ -58,6 +60,17 @@ private:
     void CheckCacheFailure(HRESULT hr, LPCWSTR reason);
     // Ends the crawl as Cancel ends it, keeping why for the user.
     void StopCrawl(std::u16string reason);
+
+    // What became of a tone or page, counted in the outcome and told to the front end in one
+    // step (crawl/CrawlEvents.cpp), so that what a front end reports is what the outcome
+    // counts. path is the file in the folder that holds the tone.
+    void ToneStored(LPCWSTR url, LPCWSTR path);
+    void ToneAlreadyThere(LPCWSTR url, LPCWSTR path);
+    void ToneNotFetched(LPCWSTR url, LPCWSTR name, std::u16string_view reason);
+    void ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason);
+    void PageFailed(LPCWSTR url, std::u16string_view reason);
+    void PageReadInPart(LPCWSTR url, std::u16string_view reason);
+    void Tell(const CCrawlEvent& event) const { m_pProgress->OnCrawlEvent(event); }
 
     CHarvestRecord m_record;
     // The folders that tones went to in this crawl and what storing there can count on.

@@ -9,6 +9,11 @@
 #include <string_view>
 #include <unordered_set>
 
+// A failure's reason as the user reads it: the service's words, or a plain default.
+inline std::u16string_view FailureReason(std::u16string_view reason) {
+    return reason.empty() ? u"the download failed" : reason;
+}
+
 struct CCrawlOutcome {
     int m_nNewTones = 0;
     int m_nAlreadyThere = 0;
@@ -54,7 +59,7 @@ private:
         if (!m_szFirstFailure.empty())
             return;
         m_szFirstFailure = std::u16string(what) + name + u"\": ";
-        m_szFirstFailure += reason.empty() ? u"the download failed" : reason;
+        m_szFirstFailure += FailureReason(reason);
     }
 
     std::unordered_set<std::u16string> m_failedTones;

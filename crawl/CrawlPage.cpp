@@ -58,11 +58,12 @@ LPCWSTR PageCutFormat(PageCut cut) {
 }
 
 // Logged beside the page's own transfer lines, which stay until its first tone is done; the
-// outcome line keeps the count.
-void LogPageCut(ICrawlProgress* pProgress, PageCut cut, IHTMLDocument2* document) {
+// outcome line keeps the count, and the line is the reason a front end tells with the page.
+std::u16string LogPageCut(ICrawlProgress* pProgress, PageCut cut, IHTMLDocument2* document) {
     WCHAR szLine[1024];
     wnsprintf(szLine, 1024, PageCutFormat(cut), static_cast<int>(CountAnchors(document)));
     pProgress->AppendLog(szLine);
+    return szLine;
 }
 
 // Why a page could not be fetched, as the outcome line tells it.
@@ -113,9 +114,9 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     if (bStartPage)
         m_folderTraits.clear(); // a new crawl asks each folder again: a stick may be another
     auto failed = [&](HRESULT hr, LPCWSTR reason) {
-        m_outcome.PageFailed(url, reason ? reason : u"");
-        if (bStartPage)
+        if (bStartPage) // known before the failure is told: the crawl could not start
             m_outcome.m_szStartPageError = StartPageError(hr, reason);
+        PageFailed(url, reason ? reason : u"");
         CheckCacheFailure(hr, reason);
     };
 
@@ -150,8 +151,7 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
         if (FAILED(pObserver->m_hrResult)) {
             failed(pObserver->m_hrResult, pObserver->m_szError);
         } else if (const PageCut cut = PageCutOf(pDocument.get()); cut != PageCut::None) {
-            ++m_outcome.m_nCutPages;
-            LogPageCut(m_pProgress, cut, pDocument.get());
+            PageReadInPart(url, LogPageCut(m_pProgress, cut, pDocument.get()));
         }
     }
     WalkLinks(url, pDocument.get());

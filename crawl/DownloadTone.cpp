@@ -89,7 +89,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
 
     if (FAILED(CreateURLMoniker(nullptr, url, &pMoniker)) ||
         FAILED(CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx))) {
-        m_outcome.ToneNotFetched(url, szName, u"the address is not valid");
+        ToneNotFetched(url, szName, u"the address is not valid");
         return false;
     }
     RegisterBindStatusCallback(pBindCtx.get(), pObserver.get(), nullptr, 0);
@@ -133,11 +133,11 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
         return false;
     if (bRetry) {
         if (retriesLeft == 0) // the last attempt stalled too
-            m_outcome.ToneNotFetched(url, szName, u"the server stopped sending it, three times");
+            ToneNotFetched(url, szName, u"the server stopped sending it, three times");
         return true;
     }
     if (FAILED(pObserver->m_hrResult)) {
-        m_outcome.ToneNotFetched(url, szName, pObserver->m_szError);
+        ToneNotFetched(url, szName, pObserver->m_szError);
         CheckCacheFailure(pObserver->m_hrResult, pObserver->m_szError);
         return false;
     }

@@ -105,6 +105,7 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
         // tone stays unrecorded, so meeting it again fetches it again.
         DeleteUrlCacheEntry(url);
         m_outcome.ToneFailed(url);
+        Tell({CCrawlEvent::kToneFailed, url, {}, u"the download service kept no file of it"});
         return;
     }
 
@@ -128,18 +129,16 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
     int folderError = 0;
     switch (outcome) {
     case Outcome::Copied:
-        ++m_outcome.m_nNewTones;
-        m_outcome.ToneDealtWith(url);
+        ToneStored(url, szStored);
         m_record.Remember(folder, url, validators, szStored);
         m_pProgress->UpdateTotals(true);
         break;
     case Outcome::AlreadyThere:
-        ++m_outcome.m_nAlreadyThere;
-        m_outcome.ToneDealtWith(url);
+        ToneAlreadyThere(url, szStored);
         m_record.Remember(folder, url, validators, szStored);
         break;
     case Outcome::CopyFailed:
-        m_outcome.ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
+        ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
         m_pProgress->UpdateTotals(false);
         if (IsFolderFailure(error, folder.c_str(), &folderError))
             StopCrawl(u"The crawl was stopped: couldn't store tones in the folder " + folder +
@@ -148,7 +147,7 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
     case Outcome::NoFreeName: // this tone's name cannot be stored here
     case Outcome::NameTooLong:
     case Outcome::NoFileName:
-        m_outcome.ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
+        ToneNotStored(url, szFileName, WhyNotStored(outcome, error));
         break;
     }
 
@@ -157,8 +156,7 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
 }
 
 void CCrawlEngine::ToneUnchanged(LPCWSTR url) {
-    ++m_outcome.m_nAlreadyThere;
-    m_outcome.ToneDealtWith(url);
+    ToneAlreadyThere(url, nullptr);
     m_pProgress->AppendLog(u"The server reported the tone unchanged; the stored copy is kept.");
     m_visited.Add(url);
 }

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -199,12 +201,19 @@ TEST_F(CommandLineTest, CrawlsTheDemoLibraryWithoutADisplay) {
     for (const DemoTone& tone : library.tones)
         expected[tone.storedName] = tone.bytes;
     EXPECT_TRUE(Stored() == expected) << "every distinct tone once, with its bytes";
-    // Not a terminal: one line per stored tone, then the main window's outcome line.
-    size_t storedLines = 0;
+    // Not a terminal: one line per stored tone naming its file, numbered variants included,
+    // then the main window's outcome line.
+    std::map<std::string, std::string> told;
     for (size_t at = run.out.find("stored: "); at != std::string::npos;
-         at = run.out.find("stored: ", at + 1))
-        ++storedLines;
-    EXPECT_EQ(storedLines, expected.size());
+         at = run.out.find("stored: ", at + 1)) {
+        const size_t name = at + std::strlen("stored: ");
+        const std::string file = run.out.substr(name, run.out.find('\n', name) - name);
+        told[file] = expected.count(file) ? expected[file] : "";
+    }
+    EXPECT_TRUE(told == expected) << run.out;
+    EXPECT_TRUE(std::any_of(told.begin(), told.end(), [](auto& file) {
+        return file.first.find("[1]") != std::string::npos;
+    })) << "the library holds a numbered variant";
     EXPECT_EQ(run.out.find('\r'), std::string::npos) << "nothing is redrawn";
     EXPECT_EQ(LastLine(run.out).rfind(std::to_string(expected.size()) + " new tones stored", 0), 0u)
         << run.out;

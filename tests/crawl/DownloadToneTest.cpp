@@ -32,6 +32,10 @@ TEST_F(ToneTest, StoresEachDistinctToneOnceUnderItsNameOrANumberedVariant) {
     EXPECT_EQ(files["Foo[1].l6t"], Tone('b'));
     EXPECT_EQ(files["Foo[2].l6t"], Tone('c', 7000));
     EXPECT_EQ(m_progress->m_nNewFiles, 3);
+    // Each is told under the name it has in the folder.
+    EXPECT_EQ(m_progress->m_events,
+              (std::vector<std::u16string>{u"stored Foo.l6t", u"already there Foo.l6t",
+                                           u"stored Foo[1].l6t", u"stored Foo[2].l6t"}));
     // A stored tone is an ordinary file of the user's, not the cache's private one.
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -137,6 +141,7 @@ TEST_F(ToneTest, AFailedTransferStoresNothingAndIsFetchedAgainWhenMetAgain) {
     // The log that told why is emptied with the tone; the outcome line keeps the reason.
     EXPECT_EQ(m_engine.m_outcome.m_szFirstFailure,
               u"couldn't fetch \"" + url + u"\": HTTP 404 Not Found");
+    EXPECT_EQ(m_progress->m_events.back(), u"failed " + url + u": HTTP 404 Not Found");
 }
 
 TEST_F(ToneTest, TheFolderFieldIsReadAgainAndTrimmed) {

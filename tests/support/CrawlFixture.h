@@ -33,6 +33,28 @@ protected:
     std::u16string ReadSaveFolder() const override { return m_folder; }
 };
 
+// The real progress window that also keeps the engine's events, one line each: "stored
+// Foo[1].l6t", "failed <url>: <reason>".
+class CEventsProgress final : public CProgressDialog {
+public:
+    using CProgressDialog::CProgressDialog;
+
+    void OnCrawlEvent(const CCrawlEvent& event) override {
+        static constexpr const char16_t* kWhat[] = {u"stored ",      u"already there ", u"failed ",
+                                                    u"failed page ", u"page cut ",      u"wait "};
+        std::u16string line = kWhat[event.m_kind];
+        line += event.m_kind == CCrawlEvent::kToneStored ||
+                        event.m_kind == CCrawlEvent::kToneAlreadyThere
+                    ? event.m_szName
+                    : event.m_szUrl;
+        if (!event.m_szReason.empty())
+            line += u": " + std::u16string(event.m_szReason);
+        m_events.push_back(line);
+    }
+
+    std::vector<std::u16string> m_events;
+};
+
 class CrawlFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -57,7 +79,7 @@ protected:
     }
 
     void OpenProgress() {
-        m_progress.reset(new CProgressDialog(nullptr));
+        m_progress = std::make_unique<CEventsProgress>(nullptr);
         m_engine.m_pProgress = m_progress.get();
     }
     void CloseProgress() {
@@ -128,7 +150,7 @@ public:
     static inline int s_nFolder = 0;
     TestServer m_server;
     CTestEngine m_engine;
-    std::unique_ptr<CProgressDialog> m_progress;
+    std::unique_ptr<CEventsProgress> m_progress;
     std::filesystem::path m_folder;
     std::atomic<bool> m_release{false};
     std::mutex m_mutex;

@@ -1,0 +1,39 @@
+// What became of each tone and page: counted in the crawl's outcome and told to the front end
+// as one step, so that the lines a front end prints and the outcome line never disagree.
+#include "crawl/CrawlEngine.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+
+void CCrawlEngine::ToneStored(LPCWSTR url, LPCWSTR path) {
+    ++m_outcome.m_nNewTones;
+    m_outcome.ToneDealtWith(url);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    GetFileAttributesEx(path, &attributes);
+    Tell({CCrawlEvent::kToneStored, url, PathFindFileName(path), {}, attributes.nFileSize});
+}
+
+void CCrawlEngine::ToneAlreadyThere(LPCWSTR url, LPCWSTR path) {
+    ++m_outcome.m_nAlreadyThere;
+    m_outcome.ToneDealtWith(url);
+    Tell({CCrawlEvent::kToneAlreadyThere, url, path ? PathFindFileName(path) : u"", {}});
+}
+
+void CCrawlEngine::ToneNotFetched(LPCWSTR url, LPCWSTR name, std::u16string_view reason) {
+    m_outcome.ToneNotFetched(url, name, reason);
+    Tell({CCrawlEvent::kToneFailed, url, name, FailureReason(reason)});
+}
+
+void CCrawlEngine::ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason) {
+    m_outcome.ToneNotStored(url, fileName, reason);
+    Tell({CCrawlEvent::kToneFailed, url, fileName, FailureReason(reason)});
+}
+
+void CCrawlEngine::PageFailed(LPCWSTR url, std::u16string_view reason) {
+    m_outcome.PageFailed(url, reason);
+    Tell({CCrawlEvent::kPageFailed, url, {}, FailureReason(reason)});
+}
+
+void CCrawlEngine::PageReadInPart(LPCWSTR url, std::u16string_view reason) {
+    ++m_outcome.m_nCutPages;
+    Tell({CCrawlEvent::kPageCut, url, {}, reason});
+}
