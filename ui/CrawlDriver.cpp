@@ -37,17 +37,17 @@ int MaxConnectionsSetting() {
 }
 
 // The crawling state for as long as the object lives: the progress window shown and
-// focused, the main dialog disabled. Leaving, by return or exception, puts the idle state
-// back: dialog enabled, window flushed, hidden and destroyed, m_pProgress null (the
-// dialog's and the engine's), and the keyboard focus where it was (a disabled window loses
-// it for good otherwise).
+// focused and the engine reporting to it, the main dialog disabled. Leaving, by return or
+// exception, puts the idle state back: dialog enabled, window flushed, hidden and destroyed,
+// the dialog's and the engine's m_pProgress null, and the keyboard focus where it was (a
+// disabled window loses it for good otherwise).
 class CCrawlSession {
 public:
     explicit CCrawlSession(CCrawlerDlg& dialog)
         : m_dialog(dialog), m_pFocus(FocusIn(dialog)),
           m_pWindow(std::make_unique<CProgressDialog>(&dialog)) {
         m_dialog.m_pProgress = m_pWindow.get();
-        m_dialog.CCrawlEngine::m_pProgress = m_pWindow.get();
+        m_dialog.m_engine.m_pProgress = m_pWindow.get();
         m_pWindow->Show();
         m_pWindow->SetFocus();
         m_dialog.Enable(false);
@@ -57,7 +57,7 @@ public:
         m_pWindow->FlushRepaints();
         m_pWindow->Hide();
         m_pWindow.reset();
-        m_dialog.CCrawlEngine::m_pProgress = nullptr;
+        m_dialog.m_engine.m_pProgress = nullptr;
         m_dialog.m_pProgress = nullptr;
         m_dialog.Raise();
         if (m_pFocus)
@@ -94,8 +94,9 @@ void CCrawlerDlg::OnStartCrawl() {
     theApp().WriteProfileString(u"Config", u"LastPath", folder.m_szText);
 
     SetOutcome(u"");
-    m_outcome = CCrawlOutcome();
-    m_nMaxConnections = MaxConnectionsSetting();
+    CCrawlOutcome& outcome = m_engine.m_outcome;
+    outcome = CCrawlOutcome();
+    m_engine.m_nMaxConnections = MaxConnectionsSetting();
     const int64_t ftStart = GetSystemTimeAsFileTime();
     bool bCancelled = false;
     std::u16string failure;
@@ -103,11 +104,11 @@ void CCrawlerDlg::OnStartCrawl() {
         // 5-8. Progress window shown and focused, main dialog disabled.
         CCrawlSession session(*this);
         // 9. Every address is fetched again in a new crawl.
-        m_visited.Clear();
-        m_walked.Clear();
+        m_engine.m_visited.Clear();
+        m_engine.m_walked.Clear();
         // 10. On the crawl's own deep stack; an exception comes back out here.
         RunOnCrawlStack([&] { RunCrawl(startUrl.c_str()); });
-        bCancelled = m_pProgress->m_bCancel && m_outcome.m_szStopReason.empty();
+        bCancelled = m_pProgress->m_bCancel && outcome.m_szStopReason.empty();
         // 11-12. The session puts the idle state back.
     } catch (const std::bad_alloc&) {
         // The idle state is back; the program goes on without this crawl.
@@ -117,13 +118,13 @@ void CCrawlerDlg::OnStartCrawl() {
         // keeps a working program rather than losing it.
         failure = u"An unexpected error stopped the crawl.";
     }
-    if (!failure.empty() && m_outcome.m_szStopReason.empty())
-        m_outcome.m_szStopReason = failure;
+    if (!failure.empty() && outcome.m_szStopReason.empty())
+        outcome.m_szStopReason = failure;
 
     // What the crawl did stays in the main window; a failure that stopped it is also told in
     // a box, which the user has to answer.
     const int64_t elapsedSeconds = (GetSystemTimeAsFileTime() - ftStart) / 10000000;
-    SetOutcome(FormatOutcome(m_outcome, bCancelled, elapsedSeconds));
-    if (!m_outcome.m_szStopReason.empty())
-        MessageBox(this, m_outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
+    SetOutcome(FormatOutcome(outcome, bCancelled, elapsedSeconds));
+    if (!outcome.m_szStopReason.empty())
+        MessageBox(this, outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
 }

@@ -56,8 +56,8 @@ CCrawlerDlg::CCrawlerDlg(wxWindow* pParent)
 }
 
 CCrawlerDlg::~CCrawlerDlg() {
-    m_walked.Clear();
-    m_visited.Clear();
+    m_engine.m_walked.Clear();
+    m_engine.m_visited.Clear();
 }
 
 // The controls in tab order; the labels' mnemonics lead to the field after them.
@@ -131,12 +131,12 @@ void CCrawlerDlg::OnBrowse() {
         m_editPath->SetValue(ToWx(*folder));
 }
 
-std::u16string CCrawlerDlg::ReadSaveFolder() const {
-    return FromWx(m_editPath->GetValue());
+std::u16string CCrawlerDlg::CEngine::ReadSaveFolder() const {
+    return FromWx(m_dialog.m_editPath->GetValue());
 }
 
 void CCrawlerDlg::RunCrawl(LPCWSTR startUrl) {
-    Crawl(startUrl);
+    m_engine.Crawl(startUrl);
 }
 
 void CCrawlerDlg::OnSysCommand(UINT nID, LPARAM) {

@@ -1,5 +1,5 @@
-// The main dialog: start URL, target folder, "Start Crawl" and "&Browse". The crawl engine is
-// part of it, so the crawl runs inside its "Start Crawl" handler.
+// The main dialog: start URL, target folder, "Start Crawl" and "&Browse". It holds the crawl
+// engine and runs the crawl inside its "Start Crawl" handler.
 #pragma once
 
 #include "crawl/CrawlEngine.h"
@@ -22,7 +22,7 @@ using LPARAM = intptr_t;
 // divisions that truncate toward zero.
 wxPoint MinimisedIconPosition(const wxSize& client, const wxSize& icon);
 
-class CCrawlerDlg : public wxDialog, public CCrawlEngine {
+class CCrawlerDlg : public wxDialog {
 public:
     static constexpr char16_t kDefaultUrl[] =
         u"http://www.patchmere.example/library.html?product_id=12";
@@ -51,12 +51,22 @@ public:
     wxTextCtrl* m_editPath = nullptr;
     wxButton* m_btnStart = nullptr;
     wxStaticText* m_staticOutcome = nullptr;
-    // The running crawl's progress window as a window; the engine's m_pProgress, which it
-    // hides here, is the same object seen through ICrawlProgress. Null between crawls.
+    // The running crawl's progress window; the engine reports to it. Null between crawls.
     CProgressDialog* m_pProgress = nullptr;
 
+    // The engine, reading the folder field each time it stores a tone (the field cannot
+    // change during a crawl: the dialog is disabled).
+    class CEngine final : public CCrawlEngine {
+    public:
+        explicit CEngine(const CCrawlerDlg& dialog) : m_dialog(dialog) {}
+
+    private:
+        std::u16string ReadSaveFolder() const override;
+        const CCrawlerDlg& m_dialog;
+    };
+    CEngine m_engine{*this};
+
 protected:
-    std::u16string ReadSaveFolder() const override;
     // Step 10 of the crawl start; a test replaces it to watch the dialog during a crawl.
     virtual void RunCrawl(LPCWSTR startUrl);
 

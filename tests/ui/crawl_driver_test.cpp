@@ -41,7 +41,8 @@ protected:
             view.progressShown = m_pProgress->IsShown();
             view.progressParent = m_pProgress->GetParent();
         }
-        view.setsEmpty = !m_visited.Contains(u"http://old/") && !m_walked.Contains(u"http://old/");
+        view.setsEmpty = !m_engine.m_visited.Contains(u"http://old/") &&
+                         !m_engine.m_walked.Contains(u"http://old/");
         m_crawls.push_back(view);
         if (m_during)
             m_during();
@@ -54,8 +55,8 @@ protected:
         GuiTest::SetUp();
         m_dlg = std::make_unique<CWatchedDlg>();
         m_dlg->InitDialog();
-        m_dlg->m_visited.Add(u"http://old/");
-        m_dlg->m_walked.Add(u"http://old/");
+        m_dlg->m_engine.m_visited.Add(u"http://old/");
+        m_dlg->m_engine.m_walked.Add(u"http://old/");
     }
     void TearDown() override {
         m_dlg.reset();
@@ -150,7 +151,7 @@ TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
     EXPECT_TRUE(m_dlg->m_crawls.empty());
     EXPECT_EQ(StoredValue("LastURL"), u"http://before/");
     EXPECT_EQ(StoredValue("LastPath"), u"/before");
-    EXPECT_TRUE(m_dlg->m_visited.Contains(u"http://old/")) << "nothing else changes";
+    EXPECT_TRUE(m_dlg->m_engine.m_visited.Contains(u"http://old/")) << "nothing else changes";
     ExpectIdle();
 
     // A folder that exists but takes no files (even for root) is refused with its reason.
