@@ -36,6 +36,9 @@ TEST(HtmlBounds, NestingBeyondTheDepthLimitIsFlattened) {
     EXPECT_EQ(LimitMarkup(html), 1000u - 256u);
     EXPECT_EQ(Count(html, "<div>"), 256u);
     EXPECT_NE(html.find("<a href=deep>x</a>"), std::string::npos);
+    // A parser that runs no script reads what <noscript> holds as markup, nested as deep.
+    std::string noscript = "<noscript>" + Repeat("<div>", 1000) + "<a href=deep>x</a>";
+    EXPECT_EQ(LimitMarkup(noscript), 1000u + 1u - 256u);
 
     // Closed elements give their depth back; elements that close their siblings, void
     // elements, comments and script text do not count.
