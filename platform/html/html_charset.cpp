@@ -10,10 +10,6 @@
 
 namespace {
 
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 std::string_view TrimAsciiSpace(std::string_view text) {
     while (!text.empty() && IsAsciiSpace(text.front()))
         text.remove_prefix(1);

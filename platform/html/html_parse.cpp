@@ -7,6 +7,7 @@
 #include "platform/html/html_url.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "platform/text/text_ascii.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ class RenderedText {
 public:
     void Append(std::string_view text) {
         for (const char c : text) {
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+            if (IsAsciiSpace(c)) {
                 m_pendingSpace = true;
                 continue;
             }
