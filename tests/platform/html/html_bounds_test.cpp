@@ -1,6 +1,7 @@
 // Hostile pages: what the parser is spared, the blocks it is given, and what a document keeps
 // at most.
 #include "platform/clock.h"
+#include "platform/html/html_charset.h"
 #include "platform/html/html_guard.h"
 #include "platform/html/html_parse.h"
 #include "platform/html/html_tree.h"
@@ -108,6 +109,10 @@ TEST(HtmlBounds, ALargePageHearsTheWindowAndStopsWhenAbandoned) {
     const HtmlAnchorList abandoned = ParseHtmlDocument(page, u"", u"http://h/");
     EXPECT_TRUE(abandoned.empty());
     EXPECT_EQ(abandoned.Cut(), PageCut::None);
+    // Decoding the page, before any parse, hears the window too.
+    dispatched = 0;
+    DecodeToUtf8(page, HtmlEncoding::Windows1252);
+    EXPECT_GT(dispatched, 0);
 
     // What a window's event throws comes out of the parse, not through the parser's frames.
     SetAbandonTest(nullptr);
