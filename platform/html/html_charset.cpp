@@ -233,7 +233,22 @@ std::optional<std::string> DecodeWithConverter(std::string_view bytes, HtmlEncod
     const std::array<bool, 256> startsNothing = BytesThatStartNothing(ConverterName(encoding));
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
-    while (!converter.Convert(bytes, out) && !bytes.empty()) {
+    PassTurns turns;
+    const size_t total = bytes.size();
+    for (;;) {
+        if (turns.Abandoned(total - bytes.size()))
+            return out;
+        // A turn's worth at a time: a character that the slice's end cuts off is read whole at
+        // the start of the next slice.
+        const bool lastSlice = bytes.size() <= kBytesPerTurn;
+        std::string_view slice = bytes.substr(0, kBytesPerTurn);
+        const size_t sliceSize = slice.size();
+        const bool whole = converter.Convert(slice, out);
+        bytes.remove_prefix(sliceSize - slice.size());
+        if (bytes.empty())
+            break;
+        if (whole || (converter.StoppedAtEnd() && !lastSlice))
+            continue;
         size_t refused = 1;
         while (refused < bytes.size() && startsNothing[static_cast<uint8_t>(bytes[refused])])
             ++refused;
