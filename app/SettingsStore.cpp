@@ -1,4 +1,5 @@
 #include "app/SettingsStore.h"
+#include "platform/files/home_folder.h"
 #include "platform/wx/wxtext.h"
 
 #include <wx/fileconf.h>
@@ -10,7 +11,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
-#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,12 +26,7 @@ fs::path ConfigHome() {
     // XDG: a relative value is to be ignored.
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
         return fs::path(xdg);
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        if (const passwd* pw = getpwuid(getuid()))
-            home = pw->pw_dir;
-    }
-    return fs::path(home ? home : "/") / ".config";
+    return fs::path(HomeFolder()) / ".config";
 }
 
 wxString EntryPath(std::u16string_view section, std::u16string_view entry) {

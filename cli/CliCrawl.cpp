@@ -67,8 +67,9 @@ int CCliCrawl::Run() {
         Error(folder.m_szRefusal);
         return kExitNotRun;
     }
-    // Nothing but transfers can wake a wait here, and a signal ends it at once.
-    SetPumpWithoutGui();
+    // Nothing but transfers can wake a wait here, and a signal ends it at once. The signal is
+    // heard as the window's Cancel is, also in the middle of a page's parse.
+    SetPumpWithoutGui([this] { return m_bInterrupted && !m_bCancel; }, [this] { m_bCancel = 1; });
     ComRuntimeScope runtime;
     if (FAILED(runtime.Result())) {
         Error(u"The download service could not be started: its temporary folder could not be "

@@ -1,23 +1,13 @@
 #include "crawl/SaveFolder.h"
 
 #include "platform/files/files.h"
+#include "platform/files/home_folder.h"
 #include "platform/text/text.h"
+#include "platform/text/text_error.h"
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
-
-std::u16string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home == '/')
-        return FromUtf8(home);
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return FromUtf8(entry->pw_dir);
-    return u"/";
-}
 
 // Cut to the path buffers' 259 units, without one trailing '/'.
 std::u16string Fitted(std::u16string_view text) {
@@ -49,7 +39,7 @@ std::u16string SaveFolderFromField(std::u16string_view fieldText) {
         rest = {};
     else if (rest.starts_with(u"~/"))
         rest.remove_prefix(2);
-    std::u16string folder = HomeFolder();
+    std::u16string folder = FromUtf8(HomeFolder());
     if (!rest.empty()) {
         if (folder.back() != u'/')
             folder += u'/';
@@ -64,8 +54,7 @@ CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
     CSaveFolder result{SaveFolderText(fieldText), SaveFolderFromField(fieldText), {}};
     const std::u16string& folder = result.m_szFolder;
     auto refuse = [&](std::u16string_view what, int error) {
-        result.m_szRefusal =
-            std::u16string(what) + folder + u": " + FromUtf8(std::strerror(error)) + u".";
+        result.m_szRefusal = std::u16string(what) + folder + u": " + SystemErrorText(error) + u".";
         return result;
     };
 

@@ -8,9 +8,9 @@
 #include "platform/files/files.h"
 #include "platform/net/urlmon.h"
 #include "platform/text/text.h"
+#include "platform/text/text_error.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -79,7 +79,7 @@ bool IsFolderFailure(int error, LPCWSTR folder, int* folderError) {
 }
 
 std::u16string Reason(int error) {
-    return FromUtf8(std::strerror(error));
+    return SystemErrorText(error);
 }
 
 // Why a tone was not stored, in words.

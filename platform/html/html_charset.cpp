@@ -1,6 +1,7 @@
 // Encoding detection and decoding for HTML pages.
 #include "platform/html/html_charset.h"
 #include "platform/html/html_iconv.h"
+#include "platform/pump/pump.h"
 #include "platform/text/text_ascii.h"
 #include "platform/text/text_utf8.h"
 
@@ -9,10 +10,6 @@
 #include <cstring>
 
 namespace {
-
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 
 std::string_view TrimAsciiSpace(std::string_view text) {
     while (!text.empty() && IsAsciiSpace(text.front()))
@@ -23,6 +20,24 @@ std::string_view TrimAsciiSpace(std::string_view text) {
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
+
+// A pass over a large page takes tens of milliseconds: every so many bytes it lets the window
+// (or a signal) be heard, and it ends early when the work is abandoned, its result to be
+// thrown away (see KeepResponsive).
+constexpr size_t kBytesPerTurn = 64u << 10;
+class PassTurns {
+public:
+    // True when the pass, now at pos, is to end.
+    bool Abandoned(size_t pos) {
+        if (pos < m_next)
+            return false;
+        m_next = pos + kBytesPerTurn;
+        return KeepResponsive(kBytesPerTurn);
+    }
+
+private:
+    size_t m_next = kBytesPerTurn;
+};
 
 // Appends count U+FFFD: a run of bad bytes is written at once, not a character at a time.
 void AppendReplacements(std::string& out, size_t count) {
@@ -36,17 +51,20 @@ void AppendReplacements(std::string& out, size_t count) {
 // Writes each byte through high (the characters of the bytes 0x80-0xFF; ASCII stands for
 // itself) into a buffer of the exact size, counted first.
 std::string DecodeByTable(std::string_view bytes, const std::array<char32_t, 128>& high) {
+    PassTurns turns;
     size_t size = 0;
-    for (const char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
+    for (size_t pos = 0; pos < bytes.size(); ++pos) {
+        const auto b = static_cast<uint8_t>(bytes[pos]);
         size += b < 0x80 ? 1 : utf8::EncodedSize(high[b - 0x80]);
     }
     std::string out(size, '\0');
     char* end = out.data();
-    for (const char c : bytes) {
-        const auto b = static_cast<uint8_t>(c);
+    for (size_t pos = 0; pos < bytes.size(); ++pos) {
+        if (turns.Abandoned(pos))
+            return {};
+        const auto b = static_cast<uint8_t>(bytes[pos]);
         if (b < 0x80)
-            *end++ = c;
+            *end++ = bytes[pos];
         else
             end = utf8::WriteUtf8(end, high[b - 0x80]);
     }
@@ -98,10 +116,13 @@ size_t Utf8SequenceAt(std::string_view bytes, size_t pos, size_t* consumed) {
 
 // Well-formed runs are copied whole: most pages are one such run.
 std::string DecodeUtf8(std::string_view bytes) {
+    PassTurns turns;
     std::string out;
     out.reserve(bytes.size());
     size_t run = 0, pos = 0;
     while (pos < bytes.size()) {
+        if (turns.Abandoned(pos))
+            return {};
         if (static_cast<uint8_t>(bytes[pos]) < 0x80) {
             ++pos;
             continue;
@@ -129,8 +150,11 @@ std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
         const auto b0 = static_cast<uint8_t>(bytes[i]), b1 = static_cast<uint8_t>(bytes[i + 1]);
         return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
     };
+    PassTurns turns;
     size_t pos = 0;
     while (pos + 1 < bytes.size()) {
+        if (turns.Abandoned(pos))
+            return {};
         const char16_t unit = unitAt(pos);
         pos += 2;
         if (utf16::IsHighSurrogate(unit) && pos + 1 < bytes.size()) {
@@ -209,7 +233,22 @@ std::optional<std::string> DecodeWithConverter(std::string_view bytes, HtmlEncod
     const std::array<bool, 256> startsNothing = BytesThatStartNothing(ConverterName(encoding));
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
-    while (!converter.Convert(bytes, out) && !bytes.empty()) {
+    PassTurns turns;
+    const size_t total = bytes.size();
+    for (;;) {
+        if (turns.Abandoned(total - bytes.size()))
+            return out;
+        // A turn's worth at a time: a character that the slice's end cuts off is read whole at
+        // the start of the next slice.
+        const bool lastSlice = bytes.size() <= kBytesPerTurn;
+        std::string_view slice = bytes.substr(0, kBytesPerTurn);
+        const size_t sliceSize = slice.size();
+        const bool whole = converter.Convert(slice, out);
+        bytes.remove_prefix(sliceSize - slice.size());
+        if (bytes.empty())
+            break;
+        if (whole || (converter.StoppedAtEnd() && !lastSlice))
+            continue;
         size_t refused = 1;
         while (refused < bytes.size() && startsNothing[static_cast<uint8_t>(bytes[refused])])
             ++refused;
@@ -439,9 +478,12 @@ std::optional<HtmlEncoding> CharsetFromMeta(std::string_view bytes) {
 }
 
 bool IsNonAsciiUtf8(std::string_view bytes) {
+    PassTurns turns;
     bool nonAscii = false;
     size_t pos = 0;
     while (pos < bytes.size()) {
+        if (turns.Abandoned(pos))
+            return false;
         size_t consumed = 0;
         const size_t length = Utf8SequenceAt(bytes, pos, &consumed);
         if (length == 0) {

@@ -1,5 +1,6 @@
 // Deciding a page's character encoding and turning its bytes into the UTF-8 that the parser
-// takes.
+// takes. The passes over a whole page let the window be heard as they go (KeepResponsive);
+// abandoned, they end early with a result that is to be thrown away.
 #pragma once
 
 #include "platform/html/html_encoding.h"

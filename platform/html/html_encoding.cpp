@@ -315,10 +315,6 @@ static_assert(std::ranges::is_sorted(kLabels, {}, &Label::label));
 constexpr size_t kLongestLabel =
     std::ranges::max(kLabels, {}, [](const Label& l) { return l.label.size(); }).label.size();
 
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 } // namespace
 
 std::string_view EncodingName(HtmlEncoding encoding) {

@@ -12,9 +12,6 @@
 
 namespace {
 
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -42,10 +39,11 @@ bool ClosesItself(std::string_view name) {
                   "colgroup", "caption", "html", "head", "body",   "frameset"});
 }
 
-// Elements whose content is text up to their end tag.
+// Elements whose content is text up to their end tag. Not <noscript>: the parser runs no
+// script, so what <noscript> holds is markup to it, nested as deep as the page makes it.
 bool HasTextContent(std::string_view name) {
-    return OneOf(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "noscript",
-                        "textarea", "title"});
+    return OneOf(name,
+                 {"script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"});
 }
 
 bool MayRemove(std::string_view name) {

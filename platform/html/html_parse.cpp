@@ -7,6 +7,7 @@
 #include "platform/html/html_url.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "platform/text/text_ascii.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ class RenderedText {
 public:
     void Append(std::string_view text) {
         for (const char c : text) {
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+            if (IsAsciiSpace(c)) {
                 m_pendingSpace = true;
                 continue;
             }
@@ -283,9 +284,14 @@ HtmlAnchorList ParseHtmlDocument(std::string_view bytes, std::u16string_view con
     // DLCTL_NO_METACHARSET says: the flag is there to spare a second load when a declaration
     // contradicts a first guess, but here the prescan comes before any decoding, and a
     // declared page read in the wrong encoding loses the links whose names are not ASCII.
-    auto [markup, encoding] = DecodeToUtf8(bytes, DecideCharset(bytes, ToUtf8(contentType)));
-    // Each step can take a large page seconds: the window is heard all along, and Cancel
-    // ends the parse.
+    // Each step can take a large page from tens of milliseconds to seconds: the window is
+    // heard all along, and Cancel ends the parse.
+    const HtmlEncoding charset = DecideCharset(bytes, ToUtf8(contentType));
+    if (WorkAbandoned())
+        return Abandoned();
+    auto [markup, encoding] = DecodeToUtf8(bytes, charset);
+    if (WorkAbandoned())
+        return Abandoned();
     LimitMarkup(markup);
     if (WorkAbandoned())
         return Abandoned();

@@ -10,10 +10,6 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-bool IsAsciiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
 // Characters that cannot stand in an address as they are; they are sent as %XX (UTF-8 bytes
 // for non-ASCII characters), the way a browser requests such a link.
 bool NeedsEscape(unsigned char c) {

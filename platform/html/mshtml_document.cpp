@@ -2,8 +2,8 @@
 // given, keeps the page's anchors and reports its ready state.
 #include "platform/html/html_document.h"
 
-#include "platform/net/urlmon_failure.h"
 #include "platform/text/text.h"
+#include "platform/text/text_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -209,7 +209,7 @@ HRESULT HtmlDocument::ReadPage(IBinding* binding, std::u16string* reason) {
     // The transfer left the page in the temporary folder: a page that is not there to read is
     // the folder failing (removed, or emptied by someone), not a page without links.
     if (const int error = ReadFilePrefix(m_cacheFile, m_limits.maxPageBytes, bytes, &m_bPageCut)) {
-        *reason = urlmon::SystemErrorText(error);
+        *reason = SystemErrorText(error);
         return STG_E_WRITEFAULT;
     }
     m_anchors = std::make_shared<const HtmlAnchorList>(ParseHtmlDocument(

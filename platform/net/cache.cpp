@@ -216,8 +216,8 @@ void UrlCache::NumberPool::Give(unsigned n) {
 
 std::optional<CacheFile> UrlCache::CreateFile(std::u16string_view url,
                                               std::u16string_view serverName, int* error) {
-    std::u16string name = SafeFileName(serverName);
     size_t maxNameUnits = kMaxPathUnits - m_folderUnits - 1; // "<folder>/<name>"
+    std::u16string name = CacheName(serverName, maxNameUnits, kMaxNameBytes);
     // Numbers are tracked here, so the first free one is found without probing the folder.
     // O_EXCL still guards against a file of another name that was cut to the same text.
     constexpr int kMaxAttempts = 1000;

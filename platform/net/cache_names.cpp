@@ -4,6 +4,8 @@
 #include "platform/text/text.h"
 #include "platform/text/text_utf8.h"
 
+#include <optional>
+
 namespace cache {
 
 namespace {
@@ -78,6 +80,46 @@ size_t Remaining(size_t budget, size_t used) {
     return budget > used ? budget - used : 0;
 }
 
+// The blanks that make a decoded name no name: tab, space, no-break, ideographic and
+// zero-width no-break spaces, as the stored name's decoding counts them.
+bool IsBlankName(std::u16string_view text) {
+    return text.find_first_not_of(u"\t \u00A0\u3000\uFEFF") == std::u16string_view::npos;
+}
+
+// The characters that an ASCII base of percent-escaped UTF-8 stands for, as the stored name's
+// decoding would give them: every "%HH" decoded, the bytes valid UTF-8 with at least one
+// multi-byte character. Nothing for any other base, and nothing when what it stands for
+// holds an escape again (decoding that would decode twice) or only blanks.
+std::optional<std::u16string> DecodedEscapedUtf8(std::u16string_view base) {
+    std::string bytes;
+    for (size_t i = 0; i < base.size(); ++i) {
+        if (base[i] >= 0x80)
+            return std::nullopt;
+        if (EscapeAt(base, i)) {
+            bytes += static_cast<char>(HexValue(base[i + 1]) * 16 + HexValue(base[i + 2]));
+            i += 2;
+        } else {
+            bytes += static_cast<char>(base[i]);
+        }
+    }
+    std::u16string decoded;
+    bool multiByte = false;
+    for (size_t pos = 0; pos < bytes.size();) {
+        char32_t codePoint = 0;
+        if (bytes[pos] == 0 || !utf8::DecodeOne(bytes, pos, &codePoint))
+            return std::nullopt;
+        multiByte = multiByte || codePoint >= 0x80;
+        utf8::AppendUtf16(decoded, codePoint);
+    }
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        if (EscapeAt(decoded, i))
+            return std::nullopt;
+    }
+    if (!multiByte || IsBlankName(decoded))
+        return std::nullopt;
+    return decoded;
+}
+
 } // namespace
 
 std::u16string SafeFileName(std::u16string_view name) {
@@ -98,6 +140,23 @@ std::u16string SafeFileName(std::u16string_view name) {
     if (safe.empty() || safe == u"." || safe == u"..")
         return std::u16string(kFallbackName);
     return safe;
+}
+
+std::u16string CacheName(std::u16string_view serverName, size_t maxUnits, size_t maxBytes) {
+    std::u16string name = SafeFileName(serverName);
+    constexpr std::u16string_view kFirstDecoration = u"[1]";
+    if (name.size() + kFirstDecoration.size() <= maxUnits &&
+        Utf8Length(name) + kFirstDecoration.size() <= maxBytes)
+        return name;
+    // Three units per byte of a character beyond ASCII: a long name of such characters does
+    // not fit escaped, though the name it stands for does.
+    const size_t extensionStart =
+        static_cast<size_t>(PathFindExtension(name.c_str()) - name.c_str());
+    std::optional<std::u16string> decoded =
+        DecodedEscapedUtf8(std::u16string_view(name).substr(0, extensionStart));
+    if (!decoded)
+        return name;
+    return SafeFileName(*decoded + name.substr(extensionStart));
 }
 
 std::u16string DecoratedFileName(std::u16string_view name, unsigned n, size_t maxUnits,

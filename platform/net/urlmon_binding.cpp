@@ -9,6 +9,7 @@
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
 #include "platform/text/text_ascii.h"
+#include "platform/text/text_error.h"
 #include "version.h"
 
 #include <algorithm>

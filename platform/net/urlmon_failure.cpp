@@ -2,11 +2,11 @@
 #include "platform/net/urlmon_failure.h"
 
 #include "platform/text/text.h"
+#include "platform/text/text_error.h"
 
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 namespace urlmon {
@@ -68,19 +68,13 @@ const char* StandardPhrase(long status) {
 
 // A system or library message made to read as the tail of a sentence: "Connection refused"
 // becomes "connection refused"; an acronym such as "SSL" keeps its capitals.
-std::u16string AsReason(std::string_view message) {
-    while (!message.empty() && (message.back() == '.' || message.back() == ' '))
-        message.remove_suffix(1);
-    std::u16string reason = FromUtf8(message);
+std::u16string AsReason(std::u16string reason) {
+    while (!reason.empty() && (reason.back() == u'.' || reason.back() == u' '))
+        reason.pop_back();
     if (reason.size() >= 2 && reason[0] >= u'A' && reason[0] <= u'Z' &&
         !(reason[1] >= u'A' && reason[1] <= u'Z'))
         reason[0] = static_cast<char16_t>(reason[0] - u'A' + u'a');
     return reason;
-}
-
-std::string ErrnoMessage(int error) {
-    char buffer[256];
-    return strerror_r(error, buffer, sizeof buffer); // GNU: the message, maybe not in buffer
 }
 
 // Why the server's certificate was refused: OpenSSL's verdict when it found fault with the
@@ -167,7 +161,7 @@ std::u16string TransferFailureReason(CURLcode code, long osError, long verifyRes
         if (osError == ETIMEDOUT)
             return kNoAnswerReason;
         if (osError != 0)
-            return AsReason(ErrnoMessage(static_cast<int>(osError)));
+            return AsReason(SystemErrorText(static_cast<int>(osError)));
         return u"the server could not be reached";
     case CURLE_PEER_FAILED_VERIFICATION:
         return CertificateReason(verifyResult, message);
@@ -206,13 +200,9 @@ std::u16string TransferFailureReason(CURLcode code, long osError, long verifyRes
         return kOutOfMemoryReason;
     default:
         if (osError != 0)
-            return AsReason(ErrnoMessage(static_cast<int>(osError)));
-        return AsReason(curl_easy_strerror(code));
+            return AsReason(SystemErrorText(static_cast<int>(osError)));
+        return AsReason(FromUtf8(curl_easy_strerror(code)));
     }
-}
-
-std::u16string SystemErrorText(int error) {
-    return FromUtf8(ErrnoMessage(error));
 }
 
 } // namespace urlmon

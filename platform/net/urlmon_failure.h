@@ -32,7 +32,4 @@ std::u16string HttpFailureReason(long status, std::string_view phrase);
 std::u16string TransferFailureReason(CURLcode code, long osError, long verifyResult = 0,
                                      std::string_view message = {});
 
-// The system's text for an errno value, as the system words it ("No space left on device").
-std::u16string SystemErrorText(int error);
-
 } // namespace urlmon

@@ -174,9 +174,13 @@ void DispatchMessage(MSG* msg) {
     }
 }
 
-void SetPumpWithoutGui() {
-    SetPumpGui(PumpGui{[] { return false; }, [] {}, [](std::vector<pollfd>&) { return -1; },
-                       [](std::vector<pollfd>&) {}});
+void SetPumpWithoutGui(std::function<bool()> signalled, std::function<void()> hear) {
+    if (!signalled || !hear) {
+        signalled = [] { return false; };
+        hear = [] {};
+    }
+    SetPumpGui(PumpGui{std::move(signalled), std::move(hear),
+                       [](std::vector<pollfd>&) { return -1; }, [](std::vector<pollfd>&) {}});
 }
 
 void Sleep(DWORD ms) {

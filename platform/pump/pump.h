@@ -53,9 +53,11 @@ struct PumpGui {
 };
 void SetPumpGui(PumpGui gui);
 // For a program with no GUI at all (the command line): nothing can arrive but the services'
-// activity, so an idle wait may last its whole bound instead of waking every millisecond for
-// events it cannot see.
-void SetPumpWithoutGui();
+// activity and signals, so an idle wait may last its whole bound instead of waking every
+// millisecond for events it cannot see (a signal ends it). A signal is such a program's one
+// event, heard where a window's would be, long work included: signalled says one is raised and
+// not yet heard, hear hears it (Ctrl+C becomes Cancel).
+void SetPumpWithoutGui(std::function<bool()> signalled = {}, std::function<void()> hear = {});
 
 // For one long piece of work on the GUI thread (parsing a large page): call it often, it costs
 // next to nothing; steps says about how many small steps (a few dozen instructions each) the

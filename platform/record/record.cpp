@@ -2,18 +2,17 @@
 // killed writer never leaves a damaged file; a short busy timeout, so two copies of the
 // program take turns instead of failing, and neither waits long.
 #include "platform/record/record.h"
+#include "platform/files/home_folder.h"
+#include "platform/text/text.h"
+#include "platform/text/text_error.h"
 
 #include <sqlite3.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace record {
 
@@ -64,7 +63,7 @@ std::string Reason(sqlite3* db, int code) {
     case SQLITE_IOERR:
     case SQLITE_PERM:
         if (int error = db ? sqlite3_system_errno(db) : 0; error != 0)
-            return std::string("it could not be opened: ") + std::strerror(error);
+            return std::string("it could not be opened: ") + ToUtf8(SystemErrorText(error));
         return "it could not be opened";
     default:
         return sqlite3_errstr(code);
@@ -121,7 +120,8 @@ std::string DamagedName(const std::string& path) {
 bool SetAside(const std::string& path, std::string* problem) {
     const std::string aside = DamagedName(path);
     if (std::rename(path.c_str(), aside.c_str()) != 0) {
-        *problem = std::string("it is damaged and could not be set aside: ") + std::strerror(errno);
+        *problem = std::string("it is damaged and could not be set aside: ") +
+                   ToUtf8(SystemErrorText(errno));
         return false;
     }
     for (const char* suffix : {"-wal", "-shm"})
@@ -131,14 +131,6 @@ bool SetAside(const std::string& path, std::string* problem) {
     return true;
 }
 
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
 } // namespace
 
 std::unique_ptr<Database> Database::Open(const std::string& path, std::string* problem) {
@@ -146,7 +138,7 @@ std::unique_ptr<Database> Database::Open(const std::string& path, std::string* p
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
     if (error) {
-        *problem = "its folder could not be made: " + error.message();
+        *problem = "its folder could not be made: " + ToUtf8(SystemErrorText(error.value()));
         return nullptr;
     }
     std::string setAside;

@@ -1,10 +1,15 @@
-// ASCII case-insensitive comparison, for the names of protocols and markup (schemes, header
-// and parameter names, tags, attributes, charset labels): these fold only A-Z, whatever the
-// locale, and never letters beyond ASCII (the Kelvin sign is not a 'K'). Inline: they run for
-// every header line, tag and anchor.
+// ASCII white space, and ASCII case-insensitive comparison, for the names of protocols and
+// markup (schemes, header and parameter names, tags, attributes, charset labels): these fold
+// only A-Z, whatever the locale, and never letters beyond ASCII (the Kelvin sign is not a
+// 'K'). Inline: they run for every header line, tag and anchor.
 #pragma once
 
 #include <string_view>
+
+// The white space of markup, addresses and labels: space, tab, LF, FF and CR.
+constexpr bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
 
 template <typename Char> constexpr Char ToLowerAscii(Char c) {
     return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c + ('a' - 'A')) : c;

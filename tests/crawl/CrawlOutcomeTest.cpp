@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <pwd.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -56,6 +58,10 @@ TEST(SaveFolderTest, TildeAndRelativeFoldersLieInTheHomeFolder) {
     EXPECT_EQ(SaveFolderFromField(u"~/Tones/"), u"/home/tester/Tones");
     EXPECT_EQ(SaveFolderFromField(u"Tones"), u"/home/tester/Tones");
     EXPECT_EQ(SaveFolderFromField(u"/srv/~/Tones"), u"/srv/~/Tones");
+    // A relative $HOME names no folder: the account's home folder stands.
+    setenv("HOME", "tester", 1);
+    EXPECT_EQ(SaveFolderFromField(u"~"), FromUtf8(::getpwuid(::getuid())->pw_dir));
+    setenv("HOME", "/home/tester", 1);
     // What is remembered is what was typed.
     EXPECT_EQ(SaveFolderText(u"\t~/Tones/ "), u"~/Tones");
 

@@ -85,14 +85,23 @@ TEST_F(ToneTest, DecodesEscapedUtf8NamesFromTheAddressAndFromTheServer) {
     Serve("/l6file/x", Tone('2'), "application/octet-stream",
           "attachment; filename*=UTF-8''%E3%81%82%20Song.l6t");
     Serve("/l6file/My Tone.l6t", Tone('3'));
+    // 60 characters of 3 bytes fit a file name whole; their 540 escaped units would not.
+    std::string longName, longEscaped;
+    for (int i = 0; i < 60; ++i) {
+        longName += "\u97F3";
+        longEscaped += "%E9%9F%B3";
+    }
+    Serve("/l6file/" + longName + ".l6t", Tone('4'));
     m_server.Start();
     m_engine.DownloadTone(Url("/l6file/Caf%C3%A9.l6t").c_str(), 2);
     m_engine.DownloadTone(Url("/l6file/x").c_str(), 2);
     m_engine.DownloadTone(Url("/l6file/My%20Tone.l6t").c_str(), 2);
+    m_engine.DownloadTone(Url("/l6file/" + longEscaped + ".l6t").c_str(), 2);
     auto files = Folder();
     EXPECT_EQ(files["Café.l6t"], Tone('1'));
     EXPECT_EQ(files["\u3042 Song.l6t"], Tone('2'));
     EXPECT_EQ(files["My%20Tone.l6t"], Tone('3')); // no multi-byte sequence: kept as it came
+    EXPECT_EQ(files[longName + ".l6t"], Tone('4'));
 }
 
 TEST_F(ToneTest, HostileNamesNeverLeaveTheFolder) {

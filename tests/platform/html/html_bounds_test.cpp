@@ -1,6 +1,7 @@
 // Hostile pages: what the parser is spared, the blocks it is given, and what a document keeps
 // at most.
 #include "platform/clock.h"
+#include "platform/html/html_charset.h"
 #include "platform/html/html_guard.h"
 #include "platform/html/html_parse.h"
 #include "platform/html/html_tree.h"
@@ -36,6 +37,9 @@ TEST(HtmlBounds, NestingBeyondTheDepthLimitIsFlattened) {
     EXPECT_EQ(LimitMarkup(html), 1000u - 256u);
     EXPECT_EQ(Count(html, "<div>"), 256u);
     EXPECT_NE(html.find("<a href=deep>x</a>"), std::string::npos);
+    // A parser that runs no script reads what <noscript> holds as markup, nested as deep.
+    std::string noscript = "<noscript>" + Repeat("<div>", 1000) + "<a href=deep>x</a>";
+    EXPECT_EQ(LimitMarkup(noscript), 1000u + 1u - 256u);
 
     // Closed elements give their depth back; elements that close their siblings, void
     // elements, comments and script text do not count.
@@ -105,6 +109,10 @@ TEST(HtmlBounds, ALargePageHearsTheWindowAndStopsWhenAbandoned) {
     const HtmlAnchorList abandoned = ParseHtmlDocument(page, u"", u"http://h/");
     EXPECT_TRUE(abandoned.empty());
     EXPECT_EQ(abandoned.Cut(), PageCut::None);
+    // Decoding the page, before any parse, hears the window too.
+    dispatched = 0;
+    DecodeToUtf8(page, HtmlEncoding::Windows1252);
+    EXPECT_GT(dispatched, 0);
 
     // What a window's event throws comes out of the parse, not through the parser's frames.
     SetAbandonTest(nullptr);

@@ -175,6 +175,13 @@ TEST(HtmlCharset, DecodingNeverStops) {
               r + r + r + " " + r + r + "\xE3\x81\x82");
     EXPECT_EQ(decoded("\x1B$B\x30\x21\xFF\xFE\x30\x21\x1B(Ba", HtmlEncoding::Iso2022Jp),
               "\xE4\xBA\x9C" + r + r + "\xE4\xBA\x9C" + "a");
+    // A large page is converted a piece at a time; characters across the pieces' ends stay whole.
+    std::string sjis, utf8;
+    for (int i = 0; i < 100000; ++i) {
+        sjis += i % 3 == 0 ? "a" : "\x82\xA0";
+        utf8 += i % 3 == 0 ? "a" : "\xE3\x81\x82";
+    }
+    EXPECT_EQ(decoded(sjis, HtmlEncoding::ShiftJis), utf8);
     EXPECT_EQ(decoded("a\xA5\xFF"
                       "b",
                       HtmlEncoding::Iso8859_3),

@@ -87,4 +87,17 @@ TEST(CacheNames, CutsKeepEscapedCharactersWhole) {
     EXPECT_EQ(DecoratedFileName(u"%41bcdefgh.l6t", 1, 12, 255), u"%41bc[1].l6t");
 }
 
+TEST(CacheNames, ANameTooLongEscapedIsKeptInTheCharactersItStandsFor) {
+    std::u16string escaped, characters;
+    for (int i = 0; i < 60; ++i) {
+        escaped += u"%E9%9F%B3";
+        characters += u"\x97F3";
+    }
+    EXPECT_EQ(cache::CacheName(escaped + u".l6t", 230, 255), characters + u".l6t");
+    // A name that fits keeps its escapes, and a decoding that leaves escapes is not done:
+    // the stored name's own decoding would decode them a second time.
+    EXPECT_EQ(cache::CacheName(u"Caf%C3%A9.l6t", 230, 255), u"Caf%C3%A9.l6t");
+    EXPECT_EQ(cache::CacheName(escaped + u"%2541.l6t", 230, 255), escaped + u"%2541.l6t");
+}
+
 } // namespace

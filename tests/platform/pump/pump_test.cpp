@@ -1,6 +1,8 @@
 // The message pump: order, precedence, and that nothing runs outside DispatchMessage.
 #include "platform/pump/pump.h"
 
+#include "platform/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -162,6 +164,26 @@ TEST_F(PumpTest, SleepWaitsOnABusySourceAndDiscardDropsTheQueue) {
     MSG msg;
     EXPECT_FALSE(PeekMessage(&msg));
     EXPECT_FALSE(ran);
+}
+
+TEST_F(PumpTest, WithoutAGuiASignalIsTheEventThatLongWorkAndWaitsHear) {
+    bool raised = false, heard = false;
+    SetPumpWithoutGui([&] { return raised && !heard; }, [&] { heard = true; });
+    SetAbandonTest([&] { return heard; });
+    uint32_t now = 0;
+    SetTickCountForTesting([&] { return now += 1000; });
+    constexpr size_t kManySteps = 1u << 20;
+    EXPECT_FALSE(KeepResponsive(kManySteps));
+    raised = true; // Ctrl+C in the middle of a parse
+    EXPECT_TRUE(KeepResponsive(kManySteps));
+    // A wait takes it as its message, too.
+    heard = false;
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(&msg));
+    DispatchMessage(&msg);
+    EXPECT_TRUE(heard);
+    SetAbandonTest(nullptr);
+    SetTickCountForTesting(nullptr);
 }
 
 } // namespace
