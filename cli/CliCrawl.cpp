@@ -1,5 +1,6 @@
 #include "cli/CliCrawl.h"
 
+#include "cli/LocaleText.h"
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
@@ -22,7 +23,7 @@ std::u16string FolderArgument(const std::u16string& text) {
         return folder;
     std::error_code error;
     const std::filesystem::path current = std::filesystem::current_path(error);
-    return error ? folder : FromUtf8(current.string()) + u"/" + folder;
+    return error ? folder : FromNativeName(current.native()) + u"/" + folder;
 }
 
 std::u16string Number(uint64_t n) {
@@ -108,7 +109,8 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
     if (!outcome.m_szStopReason.empty())
         status = kExitNotRun;
     else if (bCancelled)
-        status = kExitInterrupted;
+        status =
+            m_bInterrupted || !m_status.IsOutputClosed() ? kExitInterrupted : kExitOutputClosed;
     else if (outcome.FailedTones() > 0 || outcome.m_nFailedPages > 0 || outcome.m_nCutPages > 0)
         status = kExitSomeFailed; // a page read only in part may have hidden tones
     // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble
@@ -160,8 +162,9 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
     switch (event.m_kind) {
     case CCrawlEvent::kToneStored:
         // On a terminal the status line counts them.
-        if (!m_status.IsTerminal())
-            Note(u"stored: " + std::u16string(event.m_szName));
+        // The name as the file system holds it, so a script can open the file.
+        if (!m_status.IsTerminal() && !m_options.m_bQuiet)
+            m_status.PrintBytes(OutputText(u"stored: ") + OutputFileName(event.m_szName));
         break;
     case CCrawlEvent::kToneFailed:
         Note(u"failed tone: " + tone + Because(std::u16string(event.m_szReason)));
@@ -181,7 +184,7 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
 }
 
 void CCliCrawl::Poll() {
-    if (m_bInterrupted)
+    if (m_bInterrupted || m_status.IsOutputClosed())
         m_bCancel = 1;
     if (!m_options.m_bQuiet && m_status.Due())
         m_status.Draw(StatusText());
