@@ -2,6 +2,7 @@
 
 #include "cli/LocaleText.h"
 #include "crawl/CrawlStack.h"
+#include "crawl/DisplayFormats.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
 #include "platform/pump/pump.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
 constexpr std::u16string_view kLineBreak = u"\r\n";
 
 // A relative folder lies in the current directory, as for every command; "~" and "~/..."
@@ -26,10 +26,6 @@ std::u16string FolderArgument(const std::u16string& text) {
     return error ? folder : FromNativeName(current.native()) + u"/" + folder;
 }
 
-std::u16string Number(uint64_t n) {
-    return FromUtf8(std::to_string(n));
-}
-
 std::u16string Bytes(uint64_t n) {
     constexpr const char16_t* kUnits[] = {u" B", u" KB", u" MB", u" GB", u" TB"};
     size_t unit = 0;
@@ -38,21 +34,14 @@ std::u16string Bytes(uint64_t n) {
         tenths /= 1024;
         ++unit;
     }
-    std::u16string text = Number(tenths / 10);
+    std::u16string text = FormatNumber(static_cast<int64_t>(tenths / 10));
     if (unit > 0 && tenths < 100)
-        text += u"." + Number(tenths % 10);
+        text += u"." + FormatNumber(static_cast<int64_t>(tenths % 10));
     return text + kUnits[unit];
 }
 
 std::u16string Because(const std::u16string& reason) {
     return reason.empty() ? reason : u": " + reason;
-}
-
-std::u16string Elapsed(int64_t seconds) {
-    WCHAR szTime[64];
-    wnsprintf(szTime, 64, u"%d:%02d:%02d", static_cast<int>(seconds / 3600),
-              static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    return szTime;
 }
 
 } // namespace
@@ -95,7 +84,7 @@ int CCliCrawl::Run() {
 
     m_status.Clear();
     const bool bCancelled = m_bCancel && m_engine.m_outcome.m_szStopReason.empty();
-    return Finish(bCancelled, (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond);
+    return Finish(bCancelled, ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime()));
 }
 
 int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
@@ -193,9 +182,9 @@ void CCliCrawl::Poll() {
 // The window's texts on one line: the tone's first line (its second repeats the address,
 // which the line has no room for) and the page's two.
 std::u16string CCliCrawl::StatusText() const {
-    const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
-    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " +
-                          Number(m_engine.m_outcome.m_nNewTones) + u" stored | " + Bytes(m_nBytes);
+    std::u16string text = FormatElapsed(ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime())) +
+                          u" | " + FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " +
+                          Bytes(m_nBytes);
     if (!m_szToneStatus.empty())
         text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
     if (!m_szPageStatus.empty()) {
