@@ -150,8 +150,8 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
                                     : std::u16string(event.m_szName) + u" (" + url + u")";
     switch (event.m_kind) {
     case CCrawlEvent::kToneStored:
-        // On a terminal the status line counts them.
-        // The name as the file system holds it, so a script can open the file.
+        // In a pipe or a log the name as the file system holds it, so a script can open the
+        // file; on a terminal the status line counts them.
         if (!m_status.IsTerminal() && !m_options.m_bQuiet)
             m_status.PrintBytes(OutputText(u"stored: ") + OutputFileName(event.m_szName));
         break;
