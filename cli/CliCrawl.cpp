@@ -1,6 +1,8 @@
 #include "cli/CliCrawl.h"
 
+#include "cli/LocaleText.h"
 #include "crawl/CrawlStack.h"
+#include "crawl/DisplayFormats.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
 #include "platform/pump/pump.h"
@@ -11,7 +13,6 @@
 
 namespace {
 
-constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
 constexpr std::u16string_view kLineBreak = u"\r\n";
 
 // A relative folder lies in the current directory, as for every command; "~" and "~/..."
@@ -22,11 +23,7 @@ std::u16string FolderArgument(const std::u16string& text) {
         return folder;
     std::error_code error;
     const std::filesystem::path current = std::filesystem::current_path(error);
-    return error ? folder : FromUtf8(current.string()) + u"/" + folder;
-}
-
-std::u16string Number(uint64_t n) {
-    return FromUtf8(std::to_string(n));
+    return error ? folder : FromNativeName(current.native()) + u"/" + folder;
 }
 
 std::u16string Bytes(uint64_t n) {
@@ -37,21 +34,14 @@ std::u16string Bytes(uint64_t n) {
         tenths /= 1024;
         ++unit;
     }
-    std::u16string text = Number(tenths / 10);
+    std::u16string text = FormatNumber(static_cast<int64_t>(tenths / 10));
     if (unit > 0 && tenths < 100)
-        text += u"." + Number(tenths % 10);
+        text += u"." + FormatNumber(static_cast<int64_t>(tenths % 10));
     return text + kUnits[unit];
 }
 
 std::u16string Because(const std::u16string& reason) {
     return reason.empty() ? reason : u": " + reason;
-}
-
-std::u16string Elapsed(int64_t seconds) {
-    WCHAR szTime[64];
-    wnsprintf(szTime, 64, u"%d:%02d:%02d", static_cast<int>(seconds / 3600),
-              static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    return szTime;
 }
 
 } // namespace
@@ -95,7 +85,7 @@ int CCliCrawl::Run() {
 
     m_status.Clear();
     const bool bCancelled = m_bCancel && m_engine.m_outcome.m_szStopReason.empty();
-    return Finish(bCancelled, (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond);
+    return Finish(bCancelled, ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime()));
 }
 
 int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
@@ -109,7 +99,8 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
     if (!outcome.m_szStopReason.empty())
         status = kExitNotRun;
     else if (bCancelled)
-        status = kExitInterrupted;
+        status =
+            m_bInterrupted || !m_status.IsOutputClosed() ? kExitInterrupted : kExitOutputClosed;
     else if (outcome.FailedTones() > 0 || outcome.m_nFailedPages > 0 || outcome.m_nCutPages > 0)
         status = kExitSomeFailed; // a page read only in part may have hidden tones
     // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble
@@ -160,9 +151,10 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
                                     : std::u16string(event.m_szName) + u" (" + url + u")";
     switch (event.m_kind) {
     case CCrawlEvent::kToneStored:
-        // On a terminal the status line counts them.
-        if (!m_status.IsTerminal())
-            Note(u"stored: " + std::u16string(event.m_szName));
+        // In a pipe or a log the name as the file system holds it, so a script can open the
+        // file; on a terminal the status line counts them.
+        if (!m_status.IsTerminal() && !m_options.m_bQuiet)
+            m_status.PrintBytes(OutputText(u"stored: ") + OutputFileName(event.m_szName));
         break;
     case CCrawlEvent::kToneFailed:
         Note(u"failed tone: " + tone + Because(std::u16string(event.m_szReason)));
@@ -182,7 +174,7 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
 }
 
 void CCliCrawl::Poll() {
-    if (m_bInterrupted)
+    if (m_bInterrupted || m_status.IsOutputClosed())
         m_bCancel = 1;
     if (!m_options.m_bQuiet && m_status.Due())
         m_status.Draw(StatusText());
@@ -191,9 +183,9 @@ void CCliCrawl::Poll() {
 // The window's texts on one line: the tone's first line (its second repeats the address,
 // which the line has no room for) and the page's two.
 std::u16string CCliCrawl::StatusText() const {
-    const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
-    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " +
-                          Number(m_engine.m_outcome.m_nNewTones) + u" stored | " + Bytes(m_nBytes);
+    std::u16string text = FormatElapsed(ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime())) +
+                          u" | " + FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " +
+                          Bytes(m_nBytes);
     if (!m_szToneStatus.empty())
         text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
     if (!m_szPageStatus.empty()) {

@@ -15,10 +15,12 @@
 
 // What the program's exit status tells a script.
 enum CliExitStatus {
-    kExitDone = 0,          // finished, nothing failed
-    kExitSomeFailed = 1,    // finished, but tones or pages failed
-    kExitNotRun = 2,        // could not start, or stopped by a failure
-    kExitInterrupted = 130, // Ctrl+C or SIGTERM, which end it as Cancel does
+    kExitDone = 0,           // finished, nothing failed
+    kExitSomeFailed = 1,     // finished, but tones or pages failed
+    kExitNotRun = 2,         // could not start, or stopped by a failure
+    kExitInterrupted = 130,  // Ctrl+C or SIGTERM, which end it as Cancel does
+    kExitOutputClosed = 141, // what read the output closed it; ended as Cancel ends it (128 +
+                             // SIGPIPE, the status of a command that a closed pipe ends)
 };
 
 class CCliCrawl : public ICrawlProgress {
@@ -47,8 +49,8 @@ private:
         std::u16string ReadSaveFolder() const override { return m_szFolder; }
     };
 
-    // Every report passes here: the interruption turns into Cancel, and the status line is
-    // redrawn when due.
+    // Every report passes here: an interruption or a closed output turns into Cancel, and the
+    // status line is redrawn when due.
     void Poll();
     std::u16string StatusText() const;
     int Finish(bool bCancelled, int64_t elapsedSeconds);

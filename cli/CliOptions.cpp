@@ -1,11 +1,12 @@
 #include "cli/CliOptions.h"
 
+#include "cli/LocaleText.h"
 #include "crawl/SaveFolder.h"
-#include "platform/text/text.h"
 
 #include <algorithm>
 #include <charconv>
-#include <optional>
+#include <getopt.h>
+#include <set>
 
 namespace {
 
@@ -31,12 +32,16 @@ constexpr OptionEntry kOptions[] = {
     {Option::Version, "version", 'V', nullptr, "show the version and exit"},
 };
 
-const OptionEntry* FindOption(std::string_view name, bool bLong) {
+const OptionEntry* FindOption(int shortName) {
     for (const OptionEntry& entry : kOptions) {
-        if (bLong ? name == entry.longName : name.size() == 1 && name[0] == entry.shortName)
+        if (entry.shortName == shortName)
             return &entry;
     }
     return nullptr;
+}
+
+std::string LongName(const OptionEntry& entry) {
+    return std::string("--") + entry.longName;
 }
 
 std::string Connections(std::string_view value, int* n) {
@@ -49,13 +54,13 @@ std::string Connections(std::string_view value, int* n) {
 }
 
 // Applies one option with its value; an error in words, or empty.
-std::string Apply(const OptionEntry& entry, const std::string& value, CCliOptions& options) {
+std::string Apply(const OptionEntry& entry, const char* value, CCliOptions& options) {
     switch (entry.option) {
     case Option::Url:
-        options.m_szUrl = FromUtf8(value);
+        options.m_szUrl = UrlArgument(value);
         break;
     case Option::Folder:
-        options.m_szFolder = FromUtf8(value);
+        options.m_szFolder = FolderArgumentText(value);
         break;
     case Option::Connections:
         return Connections(value, &options.m_nConnections);
@@ -72,6 +77,24 @@ std::string Apply(const OptionEntry& entry, const std::string& value, CCliOption
     return {};
 }
 
+// The tables getopt_long reads, made from kOptions: "u:f:c:qhV" led by ':' (a missing value
+// is told apart from an unknown option), and the long names.
+struct CGetoptTables {
+    std::string shortOptions = ":";
+    std::vector<option> longOptions;
+
+    CGetoptTables() {
+        for (const OptionEntry& entry : kOptions) {
+            shortOptions += entry.shortName;
+            if (entry.value)
+                shortOptions += ':';
+            longOptions.push_back({entry.longName, entry.value ? required_argument : no_argument,
+                                   nullptr, entry.shortName});
+        }
+        longOptions.push_back({});
+    }
+};
+
 } // namespace
 
 CCliParse ParseCliOptions(const std::vector<std::string>& args) {
@@ -80,36 +103,41 @@ CCliParse ParseCliOptions(const std::vector<std::string>& args) {
         result.m_szError = std::move(error);
         return result;
     };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool bLong = arg.starts_with("--");
-        if (!bLong && (arg.size() < 2 || arg[0] != '-'))
-            return fail("unexpected argument '" + arg + "'");
-        // "--name=value", "--name value", "-n value"
-        std::string_view name = std::string_view(arg).substr(bLong ? 2 : 1);
-        std::optional<std::string> inlineValue;
-        if (const size_t equals = name.find('='); bLong && equals != std::string_view::npos) {
-            inlineValue = std::string(name.substr(equals + 1));
-            name = name.substr(0, equals);
+    // getopt_long takes an argv whose order it may change: a copy, led by the program's name.
+    std::vector<std::string> copies{"pmcrawler"};
+    copies.insert(copies.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(copies.size());
+
+    static const CGetoptTables tables;
+    std::set<int> given;
+    optind = 0; // a parse of its own: the C library starts afresh
+    opterr = 0; // the messages are the program's
+    for (int c; (c = getopt_long(argc, argv.data(), tables.shortOptions.c_str(),
+                                 tables.longOptions.data(), nullptr)) != -1;) {
+        const OptionEntry* entry = FindOption(c == '?' || c == ':' ? optopt : c);
+        if (c == ':')
+            return fail(LongName(*entry) + " needs a value (" + entry->value + ")");
+        if (c == '?') {
+            // optopt names a known option only when its long form was given a value.
+            if (entry && optopt != 0)
+                return fail(LongName(*entry) + " takes no value");
+            const std::string what = optopt ? std::string("-") + static_cast<char>(optopt)
+                                            : std::string(argv[optind - 1]);
+            return fail("unknown option '" + what + "'");
         }
-        const OptionEntry* entry = FindOption(name, bLong);
-        if (!entry)
-            return fail("unknown option '" + arg + "'");
-        std::string value;
-        if (entry->value) {
-            if (inlineValue)
-                value = *inlineValue;
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
-                return fail("--" + std::string(entry->longName) + " needs a value (" +
-                            entry->value + ")");
-        } else if (inlineValue) {
-            return fail("--" + std::string(entry->longName) + " takes no value");
-        }
-        if (std::string error = Apply(*entry, value, result.m_options); !error.empty())
+        if (!given.insert(c).second)
+            return fail(LongName(*entry) + " is given more than once");
+        if (std::string error = Apply(*entry, optarg ? optarg : "", result.m_options);
+            !error.empty())
             return fail(error);
     }
+    if (optind < argc)
+        return fail("unexpected argument '" + std::string(argv[optind]) + "'");
+
     const CCliOptions& options = result.m_options;
     if (options.m_bHelp || options.m_bVersion)
         return result;
@@ -139,6 +167,7 @@ std::string CliHelp() {
     }
     help += "\nExit status: 0 when the crawl finished and nothing failed; 1 when it finished "
             "but\nsome tones or pages failed or were read only in part; 2 when it could not "
-            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM).\n";
+            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM); 141 when the output "
+            "was\nclosed (what read it, such as head, stopped reading).\n";
     return help;
 }

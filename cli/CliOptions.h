@@ -19,8 +19,11 @@ struct CCliParse {
     std::string m_szError;
 };
 
-// Reads the arguments after the program's name. A run needs --url and --folder unless it
-// asks only for --help or --version.
+// Reads the arguments after the program's name with getopt_long, as every command reads
+// them ("-c4", "-qc 4", "--connections=4", "--" ending the options); an option given twice is
+// a mistake, not a silent choice of the last. The address is read in the locale's encoding,
+// the folder byte for byte (LocaleText.h). A run needs --url and --folder unless it asks only
+// for --help or --version.
 CCliParse ParseCliOptions(const std::vector<std::string>& args);
 
 // The two lines of usage, printed after a mistake.

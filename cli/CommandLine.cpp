@@ -2,6 +2,7 @@
 
 #include "cli/CliCrawl.h"
 #include "cli/CliOptions.h"
+#include "cli/LocaleText.h"
 #include "version.h"
 
 #include "platform/text/text.h"
@@ -21,6 +22,13 @@ void OnInterrupt(int) {
     g_bInterrupted = 1;
 }
 
+// A closed output (a reader such as head that has read enough) shows as EPIPE on the next
+// write, and the crawl ends as Cancel ends it, instead of the signal ending the program with
+// the record's last entries and the temporary folder left behind.
+void IgnoreClosedOutputSignal() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 void CatchInterrupts() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
@@ -33,6 +41,7 @@ void CatchInterrupts() {
 } // namespace
 
 int RunCommandLine(int argc, char** argv) {
+    UseLocaleOfEnvironment();
     const CCliParse parse = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parse.m_szError.empty()) {
         std::fprintf(stderr, "pmcrawler: %s\n%sTry 'pmcrawler --help' for more.\n",
@@ -49,6 +58,7 @@ int RunCommandLine(int argc, char** argv) {
         return kExitDone;
     }
     CatchInterrupts();
+    IgnoreClosedOutputSignal();
     CCliCrawl crawl(options, g_bInterrupted);
     return crawl.Run();
 }

@@ -1,8 +1,10 @@
 #include "cli/StatusLine.h"
 
+#include "cli/LocaleText.h"
 #include "platform/clock.h"
-#include "platform/text/text.h"
 
+#include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -20,31 +22,7 @@ size_t TerminalColumns(std::FILE* out) {
     return kFallbackColumns;
 }
 
-bool IsControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-
 } // namespace
-
-std::string PrintableUtf8(std::u16string_view text) {
-    std::u16string printable(text);
-    for (char16_t& c : printable) {
-        if (IsControl(c))
-            c = u'?';
-    }
-    return ToUtf8(printable);
-}
-
-std::u16string CutToColumns(std::u16string_view text, size_t columns) {
-    size_t units = 0;
-    for (size_t n = 0; n < columns && units < text.size(); ++n)
-        units += IsHighSurrogate(text[units]) && units + 1 < text.size() ? 2 : 1;
-    return std::u16string(text.substr(0, units));
-}
 
 CStatusLine::CStatusLine(std::FILE* out) : m_pOut(out), m_bTerminal(::isatty(::fileno(out))) {}
 
@@ -61,9 +39,7 @@ void CStatusLine::Draw(const std::u16string& text) {
         return;
     // One column stays free: writing into the last one makes some terminals wrap.
     const size_t columns = TerminalColumns(m_pOut);
-    const std::string line = PrintableUtf8(CutToColumns(text, columns > 1 ? columns - 1 : 1));
-    std::fprintf(m_pOut, "\r%s%s", line.c_str(), kClearToEnd);
-    std::fflush(m_pOut);
+    Write("\r" + OutputText(text, columns > 1 ? columns - 1 : 1) + kClearToEnd);
     m_bShown = true;
     m_bDrawn = true;
     m_dwLastDraw = GetTickCount();
@@ -72,15 +48,42 @@ void CStatusLine::Draw(const std::u16string& text) {
 void CStatusLine::Clear() {
     if (!m_bShown)
         return;
-    std::fprintf(m_pOut, "\r%s", kClearToEnd);
-    std::fflush(m_pOut);
+    Write(std::string("\r") + kClearToEnd);
     m_bShown = false;
     m_bDrawn = false; // the next status is drawn at once
 }
 
 void CStatusLine::PrintLine(const std::u16string& line, bool bError) {
+    PrintBytes(OutputText(line), bError);
+}
+
+void CStatusLine::PrintBytes(const std::string& line, bool bError) {
     Clear();
-    std::FILE* to = bError ? stderr : m_pOut;
-    std::fprintf(to, "%s\n", PrintableUtf8(line).c_str());
-    std::fflush(to);
+    if (!bError) {
+        Write(line + "\n");
+        return;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool CStatusLine::IsOutputClosed() {
+    if (m_bOutputClosed || m_bTerminal || GetTickCount() - m_dwLastClosedCheck < kRedrawMs)
+        return m_bOutputClosed;
+    m_dwLastClosedCheck = GetTickCount();
+    // The writing end of a pipe whose reader has gone reports an error condition.
+    pollfd out{::fileno(m_pOut), POLLOUT, 0};
+    if (::poll(&out, 1, 0) == 1 && (out.revents & POLLERR))
+        m_bOutputClosed = true;
+    return m_bOutputClosed;
+}
+
+void CStatusLine::Write(const std::string& bytes) {
+    if (m_bOutputClosed)
+        return;
+    errno = 0;
+    const bool bWritten = std::fwrite(bytes.data(), 1, bytes.size(), m_pOut) == bytes.size() &&
+                          std::fflush(m_pOut) == 0;
+    if (!bWritten && errno == EPIPE)
+        m_bOutputClosed = true;
 }

@@ -1,30 +1,17 @@
 #include "crawl/CrawlOutcome.h"
 
-#include "platform/text/text.h"
+#include "crawl/DisplayFormats.h"
 
 namespace {
-
-std::u16string Number(int64_t n) {
-    return FromUtf8(std::to_string(n));
-}
 
 // "1 page failed", "2 pages failed": the noun takes its plural from the count.
 std::u16string Counted(int n, std::u16string_view singular, std::u16string_view plural,
                        std::u16string_view rest) {
-    std::u16string text = Number(n);
+    std::u16string text = FormatNumber(n);
     text += u' ';
     text += n == 1 ? singular : plural;
     text += rest;
     return text;
-}
-
-std::u16string Elapsed(int64_t seconds) {
-    if (seconds < 0)
-        seconds = 0;
-    WCHAR szTime[64];
-    wnsprintf(szTime, 64, u"%d:%02d:%02d", static_cast<int>(seconds / 3600),
-              static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-    return szTime;
 }
 
 } // namespace
@@ -41,15 +28,15 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
         line = u"Stopped: ";
     line += Counted(outcome.m_nNewTones, u"new tone", u"new tones", u" stored");
     if (outcome.m_nAlreadyThere > 0)
-        line += u", " + Number(outcome.m_nAlreadyThere) + u" already there";
+        line += u", " + FormatNumber(outcome.m_nAlreadyThere) + u" already there";
     if (outcome.FailedTones() > 0)
-        line += u", " + Number(outcome.FailedTones()) + u" failed";
+        line += u", " + FormatNumber(outcome.FailedTones()) + u" failed";
     if (outcome.m_nFailedPages > 0)
         line += u", " + Counted(outcome.m_nFailedPages, u"page", u"pages", u" failed");
     if (outcome.m_nCutPages > 0)
         line +=
             u", " + Counted(outcome.m_nCutPages, u"page", u"pages", u" too large to read whole");
-    line += u", in " + Elapsed(elapsedSeconds);
+    line += u", in " + FormatElapsed(elapsedSeconds);
     if (!outcome.m_szFirstFailure.empty())
         line += u"; " + outcome.m_szFirstFailure;
     if (!outcome.m_szRecordProblem.empty())

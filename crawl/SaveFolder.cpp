@@ -9,12 +9,15 @@
 
 namespace {
 
-// Cut to the path buffers' 259 units, without one trailing '/'.
-std::u16string Fitted(std::u16string_view text) {
-    WCHAR szFolder[MAX_PATH];
-    StrCpyN(szFolder, std::u16string(text).c_str(), MAX_PATH);
-    PathRemoveBackslash(szFolder);
-    return szFolder;
+// The longest folder whose whole path the program's path buffers hold (260 units with the
+// terminator). A longer one is refused: cut short, it would name another folder.
+constexpr size_t kMaxFolderUnits = MAX_PATH - 1;
+
+// Without one trailing '/'; the root keeps it.
+std::u16string WithoutTrailingSlash(std::u16string folder) {
+    if (folder.size() > 1 && folder.back() == u'/')
+        folder.pop_back();
+    return folder;
 }
 
 } // namespace
@@ -27,7 +30,7 @@ std::u16string TrimmedField(std::u16string_view fieldText) {
 }
 
 std::u16string SaveFolderText(std::u16string_view fieldText) {
-    return Fitted(TrimmedField(fieldText));
+    return WithoutTrailingSlash(TrimmedField(fieldText));
 }
 
 std::u16string SaveFolderFromField(std::u16string_view fieldText) {
@@ -39,13 +42,13 @@ std::u16string SaveFolderFromField(std::u16string_view fieldText) {
         rest = {};
     else if (rest.starts_with(u"~/"))
         rest.remove_prefix(2);
-    std::u16string folder = FromUtf8(HomeFolder());
+    std::u16string folder = FromNativeName(HomeFolder());
     if (!rest.empty()) {
         if (folder.back() != u'/')
             folder += u'/';
         folder += rest;
     }
-    return Fitted(folder);
+    return WithoutTrailingSlash(folder);
 }
 
 CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
@@ -58,6 +61,12 @@ CSaveFolder PrepareSaveFolder(std::u16string_view fieldText) {
         return result;
     };
 
+    if (folder.size() > kMaxFolderUnits) {
+        result.m_szRefusal =
+            std::u16string(kCreateFailed) + folder + u": the path is longer than the " +
+            FromUtf8(std::to_string(kMaxFolderUnits)) + u" characters the program can use.";
+        return result;
+    }
     // A file (or anything else that is no folder) under that name cannot hold tones.
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (PathFileExists(folder.c_str())) {

@@ -8,8 +8,8 @@
 // A field's text as Start takes it: without white space at either end.
 std::u16string TrimmedField(std::u16string_view fieldText);
 
-// The field's text as it is remembered: trimmed at both ends, cut to 259 units, without one
-// trailing '/' (the root keeps it).
+// The field's text as it is remembered: trimmed at both ends, without one trailing '/' (the
+// root keeps it).
 std::u16string SaveFolderText(std::u16string_view fieldText);
 
 // The folder itself: the remembered text with "~" and "~/..." meaning the home folder, and a
@@ -25,6 +25,7 @@ struct CSaveFolder {
 
 // What Start does with the folder field before a crawl: creates the folder with its parents
 // when nothing is there, refuses what cannot take files with the system's reason (a crawl
-// into it would fetch everything and store nothing), and removes what a run killed while
-// storing left behind.
+// into it would fetch everything and store nothing) and a folder too long for the program to
+// use whole (never a shorter one in its place), and removes what a run killed while storing
+// left behind.
 CSaveFolder PrepareSaveFolder(std::u16string_view fieldText);

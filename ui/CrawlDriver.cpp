@@ -3,6 +3,7 @@
 // open and the main dialog disabled.
 #include "app/CrawlerApp.h"
 #include "crawl/CrawlStack.h"
+#include "crawl/DisplayFormats.h"
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
 #include "platform/text/text.h"
@@ -123,7 +124,7 @@ void CCrawlerDlg::OnStartCrawl() {
 
     // What the crawl did stays in the main window; a failure that stopped it is also told in
     // a box, which the user has to answer.
-    const int64_t elapsedSeconds = (GetSystemTimeAsFileTime() - ftStart) / 10000000;
+    const int64_t elapsedSeconds = ElapsedSeconds(ftStart, GetSystemTimeAsFileTime());
     SetOutcome(FormatOutcome(outcome, bCancelled, elapsedSeconds));
     if (!outcome.m_szStopReason.empty())
         MessageBox(this, outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);

@@ -1,4 +1,5 @@
 #include "ui/ProgressDialog.h"
+#include "crawl/DisplayFormats.h"
 #include "platform/clock.h"
 #include "platform/text/text.h"
 #include "platform/wx/wxtext.h"
@@ -18,8 +19,6 @@ namespace L = layout::progress;
 
 namespace {
 constexpr int64_t kOneSecond = 10'000'000; // file-time units
-constexpr int64_t kOneMinute = 60 * kOneSecond;
-constexpr int64_t kOneHour = 60 * kOneMinute;
 constexpr int kTotalsSize = MAX_PATH;
 
 // The native bar takes an int range; larger transfers are scaled down to fit.
@@ -51,11 +50,6 @@ void KeepOnScreen(wxWindow* window) {
 int64_t SaturatingAdd(int64_t a, int64_t b) {
     int64_t sum;
     return __builtin_add_overflow(a, b, &sum) ? (b > 0 ? INT64_MAX : INT64_MIN) : sum;
-}
-
-int64_t SaturatingSub(int64_t a, int64_t b) {
-    int64_t difference;
-    return __builtin_sub_overflow(a, b, &difference) ? (b < 0 ? INT64_MAX : INT64_MIN) : difference;
 }
 } // namespace
 
@@ -176,16 +170,10 @@ void CProgressDialog::UpdateTotals(bool countOne) {
     if (now <= m_ftNextRefresh)
         return;
 
-    const int64_t elapsed = SaturatingSub(now, m_ftStart);
-    const int64_t hours = elapsed / kOneHour; // at most about 2.6e8: fits an int
-    const int64_t rest = elapsed % kOneHour;
-    const int64_t minutes = rest / kOneMinute;
-    const int64_t seconds = (rest % kOneMinute) / kOneSecond;
-
+    const std::u16string elapsed = FormatElapsed(ElapsedSeconds(m_ftStart, now));
     WCHAR szTotals[kTotalsSize];
-    wnsprintf(szTotals, kTotalsSize, u"%d new %s downloaded, elapsed time is %d:%02d:%02d",
-              m_nNewFiles, m_nNewFiles == 1 ? u"file" : u"files", static_cast<int>(hours),
-              static_cast<int>(minutes), static_cast<int>(seconds));
+    wnsprintf(szTotals, kTotalsSize, u"%d new %s downloaded, elapsed time is %s", m_nNewFiles,
+              m_nNewFiles == 1 ? u"file" : u"files", elapsed.c_str());
     m_szTotals = szTotals;
     m_totals->SetLabelText(ToWx(m_szTotals));
 

@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string NativePath(LPCWSTR path) {
-    return ToUtf8(path ? std::u16string_view(path) : u"");
+    return ToNativeName(path ? std::u16string_view(path) : u"");
 }
 
 // Opens a regular file for reading: a folder, a pipe or a device is no tone.

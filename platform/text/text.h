@@ -59,3 +59,10 @@ std::u16string FromUtf8(std::string_view text);                  // malformed by
 void AppendFromUtf8(std::u16string& out, std::string_view text); // FromUtf8 onto out
 // The size of ToUtf8(text), counted without building it.
 size_t Utf8Length(std::u16string_view text);
+// File names hold bytes, which need not be UTF-8 (a folder named in another encoding). In
+// UTF-16 a byte that is not part of UTF-8 stands as the lone surrogate U+DC00 + byte, which no
+// text holds, so a name comes back to the file system exactly as it came from it.
+std::u16string FromNativeName(std::string_view bytes);
+std::string ToNativeName(std::u16string_view name);
+// The byte that a unit of FromNativeName stands for, or -1 for a unit of text.
+int NativeByteOf(char16_t unit);

@@ -145,5 +145,5 @@ bool PathFileExists(LPCWSTR path) {
         return false;
     struct stat info;
     // lstat: a link counts as something that exists even when it leads nowhere.
-    return ::lstat(ToUtf8(path).c_str(), &info) == 0;
+    return ::lstat(ToNativeName(path).c_str(), &info) == 0;
 }

@@ -112,3 +112,36 @@ void AppendFromUtf8(std::u16string& out, std::string_view text) {
         }
     }
 }
+
+int NativeByteOf(char16_t unit) {
+    return unit >= 0xDC80 && unit <= 0xDCFF ? unit - 0xDC00 : -1;
+}
+
+std::u16string FromNativeName(std::string_view bytes) {
+    std::u16string out;
+    out.reserve(bytes.size());
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        char32_t cp = 0;
+        if (utf8::DecodeOne(bytes, pos, &cp))
+            utf8::AppendUtf16(out, cp);
+        else
+            out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[pos++]));
+    }
+    return out;
+}
+
+std::string ToNativeName(std::u16string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        // A surrogate pair starts with its high half, so a low one met here stands alone.
+        if (const int byte = NativeByteOf(name[i]); byte >= 0) {
+            out += static_cast<char>(byte);
+            ++i;
+        } else {
+            utf8::AppendUtf8(out, utf16::NextCodePoint(name, i));
+        }
+    }
+    return out;
+}

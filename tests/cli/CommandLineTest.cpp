@@ -1,5 +1,8 @@
 // The real program run as a command, as a script or a timer runs it: no display, the demo
 // library and test servers on 127.0.0.1, and the exit status a script reads.
+#include "cli/CliOptions.h"
+#include "cli/LocaleText.h"
+#include "platform/text/text.h"
 #include "tests/support/TestServer.h"
 #include "tools/DemoServer.h"
 
@@ -8,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
@@ -39,15 +43,19 @@ struct Finished {
 };
 
 // The program as a child process without a display, its output read through pipes, its
-// harvest record under stateHome.
+// harvest record under stateHome, its temporary folder in tmpDir when one is given.
 class CrawlerProcess {
 public:
-    CrawlerProcess(const std::vector<std::string>& args, const fs::path& stateHome) {
+    CrawlerProcess(const std::vector<std::string>& args, const fs::path& stateHome,
+                   const fs::path& tmpDir = {}) {
         std::vector<std::string> env{"XDG_STATE_HOME=" + stateHome.string()};
+        if (!tmpDir.empty())
+            env.push_back("TMPDIR=" + tmpDir.string());
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             if (!entry.starts_with("DISPLAY=") && !entry.starts_with("WAYLAND_DISPLAY=") &&
-                !entry.starts_with("XDG_STATE_HOME="))
+                !entry.starts_with("XDG_STATE_HOME=") &&
+                !(entry.starts_with("TMPDIR=") && !tmpDir.empty()))
                 env.push_back(entry);
         }
         std::vector<char*> argv{const_cast<char*>(PM_CRAWLER_PROGRAM)};
@@ -87,12 +95,25 @@ public:
 
     void Signal(int signal) const { ::kill(m_pid, signal); }
 
+    // The first line of the output, read as a reader such as head reads it; then the output is
+    // closed, as head closes it when it has read enough.
+    std::string FirstLineThenClose() {
+        std::string out;
+        pollfd fd{m_out, POLLIN, 0};
+        while (out.find('\n') == std::string::npos && ::poll(&fd, 1, kStuckMs) == 1 &&
+               Drain(m_out, out)) {
+        }
+        ::close(m_out);
+        m_out = -1;
+        return out.substr(0, out.find('\n'));
+    }
+
     // Reads both pipes to their end and waits for the exit.
     Finished Finish() {
         Finished result;
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kStuckMs);
-        bool outOpen = true, errOpen = true;
+        bool outOpen = m_out >= 0, errOpen = true;
         while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
             pollfd fds[2] = {{outOpen ? m_out : -1, POLLIN, 0}, {errOpen ? m_err : -1, POLLIN, 0}};
             if (::poll(fds, 2, 1000) <= 0)
@@ -189,6 +210,9 @@ protected:
 };
 
 TEST_F(CommandLineTest, CrawlsTheDemoLibraryWithoutADisplay) {
+    // A folder named in Latin-1, which the locale's encoding (UTF-8 or ASCII) does not take:
+    // its bytes are used as they came.
+    m_folder = m_home / "T\xF6ne";
     const DemoLibrary library = DemoLibrary::Make(4, 6);
     ServeDemoLibrary(m_server.server(), library);
     m_server.Start();
@@ -260,6 +284,7 @@ TEST_F(CommandLineTest, WhatCannotStartEndsWithStatus2AndTheReason) {
          {std::vector<std::string>{"--url", dead, "--folder"},
           std::vector<std::string>{"--url", dead, "--folder", "x", "--bogus"},
           std::vector<std::string>{"--url", dead, "--folder", "x", "--connections", "17"},
+          std::vector<std::string>{"--url", dead, "--folder", "x", "-f", "y"},
           std::vector<std::string>{}}) { // a bare start with no display for the window
         run = Crawl(args);
         EXPECT_EQ(run.status, 2) << run.err;
@@ -267,6 +292,51 @@ TEST_F(CommandLineTest, WhatCannotStartEndsWithStatus2AndTheReason) {
         EXPECT_NE(run.err.find("\nUsage: pmcrawler --url URL --folder DIR"), std::string::npos)
             << run.err;
     }
+
+    // A folder too long to use whole is refused, never replaced by a shorter one.
+    std::string longFolder = m_home.string();
+    while (longFolder.size() < 300)
+        longFolder += "/abcdefghi";
+    run = Crawl({"--url", dead, "--folder", longFolder});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "pmcrawler: Couldn't create output directory. " + longFolder +
+                           ": the path is longer than the 259 characters the program can use.\n");
+    EXPECT_FALSE(fs::exists(m_home / "abcdefghi"));
+}
+
+TEST(CliOptionsTest, FollowTheConventionsAndRefuseAnOptionGivenTwice) {
+    using Args = std::vector<std::string>;
+    for (const Args& args : {Args{"-u", "http://a/", "-f", "T", "-c4"},
+                             Args{"--url=http://a/", "--folder", "T", "--connections=4"},
+                             Args{"-qc", "4", "-uhttp://a/", "-fT"}}) {
+        const CCliParse parse = ParseCliOptions(args);
+        EXPECT_EQ(parse.m_szError, "") << args[0];
+        EXPECT_EQ(parse.m_options.m_nConnections, 4) << args[0];
+        EXPECT_EQ(parse.m_options.m_szFolder, u"T") << args[0];
+    }
+    // "--" ends the options: what follows is an argument, and none is taken.
+    EXPECT_EQ(ParseCliOptions({"-u", "http://a/", "--", "-f", "T"}).m_szError,
+              "unexpected argument '-f'");
+    EXPECT_EQ(ParseCliOptions({"-u", "http://a/", "-f", "T", "--folder=U"}).m_szError,
+              "--folder is given more than once");
+    EXPECT_EQ(ParseCliOptions({"-u", "http://a/", "--quiet=yes"}).m_szError,
+              "--quiet takes no value");
+    EXPECT_EQ(ParseCliOptions({"-u", "http://a/", "-f"}).m_szError, "--folder needs a value (DIR)");
+}
+
+TEST(LocaleTextTest, ArgumentsAndOutputAreInTheLocalesEncodingAndColumns) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    // A byte the encoding does not take goes back out as it came; a character it does, and
+    // a control character, do not pass through as they are.
+    EXPECT_EQ(ToNativeName(FolderArgumentText("T\xF6ne")), "T\xF6ne");
+    EXPECT_EQ(UrlArgument("http://a/T\xF6ne"), u"http://a/T%F6ne");
+    EXPECT_EQ(OutputText(ArgumentText("Caf\xC3\xA9\x1B[2J")), "Caf\xC3\xA9?[2J");
+    // A wide character takes two columns, and none is cut in half.
+    EXPECT_EQ(OutputText(u"\u3042\u3044\u3046", 5), "\u3042\u3044");
+    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    EXPECT_EQ(OutputText(u"Caf\u00E9"), "Caf?");
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST_F(CommandLineTest, InterruptMidTransferEndsWithStatus130AndNoPartialFile) {
@@ -317,6 +387,43 @@ TEST_F(CommandLineTest, InterruptMidTransferEndsWithStatus130AndNoPartialFile) {
     EXPECT_TRUE((Stored() == std::map<std::string, std::string>{{"first.l6t", "first"}}))
         << "no partial file, under the tone's name or any other";
     EXPECT_EQ(LastLine(run.out).rfind("Cancelled: 1 new tone stored, in ", 0), 0u) << run.out;
+}
+
+TEST_F(CommandLineTest, AClosedOutputEndsTheCrawlAsCancelDoesWithStatus141) {
+    auto& server = m_server.server();
+    server.Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<a href=\"/l6file/first.l6t\">1</a><a href=\"/l6file/held.l6t\">2</a>",
+                        "text/html");
+    });
+    server.Get("/l6file/first.l6t", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("first", "application/octet-stream");
+    });
+    server.Get("/l6file/held.l6t", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(100000, "application/octet-stream",
+                                 [this](size_t, size_t, httplib::DataSink& sink) {
+                                     sink.write("h", 1);
+                                     while (!m_release)
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                     return false;
+                                 });
+    });
+    m_server.Start();
+    const fs::path tmp = m_home / "tmp";
+    fs::create_directories(tmp);
+
+    // As "pmcrawler ... | head -1" runs it: the reader goes after the first line, while the
+    // crawl waits for a tone with nothing more to print.
+    CrawlerProcess crawler({"--url", m_server.Url("/library.html"), "--folder", m_folder.string(),
+                            "--connections", "1"},
+                           m_home / "state", tmp);
+    EXPECT_EQ(crawler.FirstLineThenClose(), "stored: first.l6t");
+    const Finished run = crawler.Finish();
+
+    EXPECT_EQ(run.status, 141) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE((Stored() == std::map<std::string, std::string>{{"first.l6t", "first"}}))
+        << "no partial file";
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the temporary folder is removed";
 }
 
 } // namespace

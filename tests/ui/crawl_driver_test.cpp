@@ -117,18 +117,19 @@ TEST_F(CrawlDriverTest, TrailingSlashIsDroppedButTheRootKeepsIt) {
     EXPECT_EQ(m_dlg->m_crawls.size(), 2u);
 }
 
-TEST_F(CrawlDriverTest, LongFolderIsCutTo259Units) {
+TEST_F(CrawlDriverTest, AFolderTooLongToUseWholeIsRefusedNeverCut) {
     std::u16string folder = Folder("");
     while (folder.size() < 300)
         folder += u"abcdefghi/";
     folder.resize(300);
     Start(u"http://a/", folder);
 
-    const std::u16string cut = folder.substr(0, 259);
-    EXPECT_EQ(StoredValue("LastPath"), cut);
-    EXPECT_TRUE(fs::is_directory(ToWx(cut).utf8_string()));
-    EXPECT_FALSE(fs::exists(ToWx(folder).utf8_string()));
-    EXPECT_EQ(m_dlg->m_crawls.size(), 1u);
+    ASSERT_EQ(m_boxes.size(), 1u);
+    EXPECT_EQ(m_boxes[0].text, u"Couldn't create output directory. " + folder +
+                                   u": the path is longer than the 259 characters the program "
+                                   u"can use.");
+    EXPECT_FALSE(fs::exists(ToWx(folder.substr(0, 259)).utf8_string()));
+    EXPECT_TRUE(m_dlg->m_crawls.empty());
 }
 
 TEST_F(CrawlDriverTest, FolderThatCannotBeMadeShowsOnlyTheMessage) {
