@@ -1,6 +1,7 @@
 // What became of each tone and page: counted in the crawl's outcome and told to the front end
 // as one step, so that the lines a front end prints and the outcome line never disagree.
 #include "crawl/CrawlEngine.h"
+#include "crawl/SaveFolder.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
@@ -36,4 +37,37 @@ void CCrawlEngine::PageFailed(LPCWSTR url, std::u16string_view reason) {
 void CCrawlEngine::PageReadInPart(LPCWSTR url, std::u16string_view reason) {
     ++m_outcome.m_nCutPages;
     Tell({CCrawlEvent::kPageCut, url, {}, reason});
+}
+
+void CCrawlEngine::PageTakenOn(LPCWSTR url) {
+    if (!m_known.Contains(url)) { // the start page, or one reached otherwise
+        m_known.Add(url);
+        ++m_outcome.m_nPagesKnown;
+    }
+    ++m_outcome.m_nPagesWalked;
+    Tell({.m_kind = CCrawlEvent::kPageWalked,
+          .m_szUrl = url,
+          .m_nPagesWalked = m_outcome.m_nPagesWalked,
+          .m_nPagesKnown = m_outcome.m_nPagesKnown});
+}
+
+void CCrawlEngine::PageLinksSeen(size_t nAnchors,
+                                 const std::function<CWalkedAnchor(size_t)>& read) {
+    const int nKnownBefore = m_outcome.m_nPagesKnown;
+    for (size_t i = 0; i < nAnchors; ++i) {
+        const CWalkedAnchor anchor = read(i);
+        if (anchor.kind != CWalkedAnchor::Kind::Page || m_known.Contains(anchor.szAddress.c_str()))
+            continue;
+        m_known.Add(anchor.szAddress.c_str());
+        ++m_outcome.m_nPagesKnown;
+    }
+    if (m_outcome.m_nPagesKnown == nKnownBefore)
+        return;
+    Tell({.m_kind = CCrawlEvent::kPagesKnown,
+          .m_nPagesWalked = m_outcome.m_nPagesWalked,
+          .m_nPagesKnown = m_outcome.m_nPagesKnown});
+}
+
+void CCrawlEngine::SaveReport() {
+    m_outcome.m_report.Save(SaveFolderFromField(ReadSaveFolder()));
 }

@@ -91,6 +91,7 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
         return ReadAnchor(pAnchors.get(), static_cast<LONG>(i), attributeName.get());
     };
     CWalkScope scope(m_fetchAhead, frame);
+    PageLinksSeen(frame.nAnchors, frame.read);
 
     // The same for every anchor of the page, so made once; a page crawled from here in
     // between shows its own status, and the next anchor puts this one back.
