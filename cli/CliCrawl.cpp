@@ -1,4 +1,5 @@
 #include "cli/CliCrawl.h"
+#include "cli/JsonEvents.h"
 
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
@@ -6,8 +7,10 @@
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -27,20 +30,6 @@ std::u16string FolderArgument(const std::u16string& text) {
 
 std::u16string Number(uint64_t n) {
     return FromUtf8(std::to_string(n));
-}
-
-std::u16string Bytes(uint64_t n) {
-    constexpr const char16_t* kUnits[] = {u" B", u" KB", u" MB", u" GB", u" TB"};
-    size_t unit = 0;
-    uint64_t tenths = n * 10;
-    while (tenths >= 10240 && unit + 1 < std::size(kUnits)) {
-        tenths /= 1024;
-        ++unit;
-    }
-    std::u16string text = Number(tenths / 10);
-    if (unit > 0 && tenths < 100)
-        text += u"." + Number(tenths % 10);
-    return text + kUnits[unit];
 }
 
 std::u16string Because(const std::u16string& reason) {
@@ -76,13 +65,26 @@ int CCliCrawl::Run() {
         return kExitNotRun;
     }
 
+    // What is retried is what the last crawl into the folder left, here or in the window.
+    CCrawlReport earlier;
+    if (m_options.m_bRetryFailed && !earlier.Load(folder.m_szFolder)) {
+        Error(u"There is nothing to retry: no crawl into " + folder.m_szFolder +
+              u" left a report of what failed.");
+        return kExitNotRun;
+    }
+
     m_engine.m_szFolder = folder.m_szFolder;
     m_engine.m_nMaxConnections = m_options.m_nConnections;
     m_engine.m_pProgress = this;
     m_ftStart = GetSystemTimeAsFileTime();
     std::u16string failure;
     try {
-        RunOnCrawlStack([&] { m_engine.Crawl(startUrl.c_str()); });
+        RunOnCrawlStack([&] {
+            if (m_options.m_bRetryFailed)
+                m_engine.RetryFailed(earlier);
+            else
+                m_engine.Crawl(startUrl.c_str());
+        });
     } catch (const std::bad_alloc&) {
         failure = u"Out of memory: the crawl was stopped.";
     } catch (const std::exception&) {
@@ -101,6 +103,8 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
     const CCrawlOutcome& outcome = m_engine.m_outcome;
     const std::u16string line = FormatOutcome(outcome, bCancelled, elapsedSeconds);
     if (!outcome.m_szStartPageError.empty()) {
+        if (m_options.m_bJson)
+            PrintJson(JsonOutcome(outcome, bCancelled, elapsedSeconds, kExitNotRun));
         Error(line); // the reason is the whole line
         return kExitNotRun;
     }
@@ -113,7 +117,9 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
         status = kExitSomeFailed; // a page read only in part may have hidden tones
     // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble
     // (a harvest record that could not be used among it, though every tone came through).
-    if (!m_options.m_bQuiet)
+    if (m_options.m_bJson)
+        PrintJson(JsonOutcome(outcome, bCancelled, elapsedSeconds, status));
+    else if (!m_options.m_bQuiet)
         m_status.PrintLine(line);
     else if (status != kExitDone || !outcome.m_szRecordProblem.empty())
         m_status.PrintLine(line, true);
@@ -141,9 +147,7 @@ void CCliCrawl::ClearLog() {
 }
 
 void CCliCrawl::SetProgress(ULONG, ULONG pos) {
-    // Each transfer counts up from 0; a position below the last one is a new transfer.
-    m_nBytes += pos >= m_nLastPos ? pos - m_nLastPos : pos;
-    m_nLastPos = pos;
+    m_meter.OnTransferProgress(pos);
     Poll();
 }
 
@@ -152,6 +156,11 @@ void CCliCrawl::UpdateTotals(bool) {
 }
 
 void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
+    m_meter.OnCrawlEvent(event);
+    if (m_options.m_bJson) {
+        PrintJson(JsonEvent(event));
+        return Poll();
+    }
     const std::u16string url(event.m_szUrl);
     // A tone shown by its whole address is named once.
     const std::u16string tone = event.m_szName.empty() || event.m_szName == event.m_szUrl
@@ -183,16 +192,20 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
 void CCliCrawl::Poll() {
     if (m_bInterrupted)
         m_bCancel = 1;
-    if (!m_options.m_bQuiet && m_status.Due())
+    if (!m_options.m_bQuiet && !m_options.m_bJson && m_status.Due())
         m_status.Draw(StatusText());
 }
 
 // The window's texts on one line: the tone's first line (its second repeats the address,
 // which the line has no room for) and the page's two.
-std::u16string CCliCrawl::StatusText() const {
+std::u16string CCliCrawl::StatusText() {
     const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
-    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " +
-                          Number(m_engine.m_outcome.m_nNewTones) + u" stored | " + Bytes(m_nBytes);
+    const std::optional<uint64_t> rate = m_meter.Rate();
+    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " + m_meter.PagesText() +
+                          u" | " + Number(m_engine.m_outcome.m_nNewTones) + u" stored | " +
+                          CCrawlMeter::FormatBytes(m_meter.Bytes());
+    if (rate)
+        text += u" at " + CCrawlMeter::FormatBytes(*rate) + u"/s";
     if (!m_szToneStatus.empty())
         text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
     if (!m_szPageStatus.empty()) {
@@ -202,6 +215,11 @@ std::u16string CCliCrawl::StatusText() const {
         text += u" | " + page;
     }
     return text;
+}
+
+void CCliCrawl::PrintJson(const std::string& line) {
+    std::fputs((line + '\n').c_str(), stdout);
+    std::fflush(stdout); // a script reads each event as it happens
 }
 
 void CCliCrawl::Note(const std::u16string& line) {
