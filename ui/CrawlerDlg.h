@@ -51,6 +51,8 @@ public:
 
     // The line below the fields that keeps what the last crawl did.
     void SetOutcome(const std::u16string& text);
+    // What the last crawl offers below that line: its report, a retry, its folder.
+    void ShowAfterCrawl();
 
     wxTextCtrl* m_editUrl = nullptr;
     wxTextCtrl* m_editPath = nullptr;
@@ -90,7 +92,6 @@ private:
     void DoDataExchange();
     // The crawling state around crawl, and what it did told in the outcome line.
     void RunCrawlSession(const std::function<void()>& crawl);
-    void ShowAfterCrawl();
     void OnInitDialog(wxInitDialogEvent& event);
     void OnPaint(wxPaintEvent& event);
     void OnCharHook(wxKeyEvent& event);
