@@ -201,9 +201,11 @@ void CCliCrawl::Poll() {
 std::u16string CCliCrawl::StatusText() {
     const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
     const std::optional<uint64_t> rate = m_meter.Rate();
-    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " + m_meter.PagesText() +
-                          u" | " + Number(m_engine.m_outcome.m_nNewTones) + u" stored | " +
-                          CCrawlMeter::FormatBytes(m_meter.Bytes());
+    std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | ";
+    if (const std::u16string pages = m_meter.PagesText(); !pages.empty())
+        text += pages + u" | ";
+    text += Number(m_engine.m_outcome.m_nNewTones) + u" stored | " +
+            CCrawlMeter::FormatBytes(m_meter.Bytes());
     if (rate)
         text += u" at " + CCrawlMeter::FormatBytes(*rate) + u"/s";
     if (!m_szToneStatus.empty())

@@ -77,16 +77,29 @@ private:
     void ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason);
     void PageFailed(LPCWSTR url, std::u16string_view reason);
     void PageReadInPart(LPCWSTR url, std::u16string_view reason);
-    // A page taken on by the page loader, and a page's numbered page links seen before its
-    // walk begins, so that the count of pages known runs ahead of the depth-first walk.
+    // A page taken on by the page loader. The walk goes down into it from a page whose later
+    // anchors it has not reached yet: their numbered page links are looked at first, once
+    // per page, so that the count of pages known runs ahead of the depth-first walk. (Every
+    // page link the walk itself reaches is known by then: it was taken on, or seen before.)
     void PageTakenOn(LPCWSTR url);
-    void PageLinksSeen(size_t nAnchors, const std::function<CWalkedAnchor(size_t)>& read);
+    void SeePageLinksAhead();
     // The report goes with the folder into the state folder, for a later retry.
     void SaveReport();
     void Tell(const CCrawlEvent& event) {
         m_outcome.m_report.Add(event);
         m_pProgress->OnCrawlEvent(event);
     }
+
+    // The page whose anchors are being walked, and its parent's.
+    struct CWalkedPage {
+        IHTMLElementCollection* pAnchors;
+        BSTR attributeName;
+        LONG nAnchors;
+        const LONG* pnCurrent; // the anchor the walk handles now
+        CWalkedPage* pParent;
+        bool bSeenAhead = false;
+    };
+    CWalkedPage* m_pWalkedPage = nullptr;
 
     CHarvestRecord m_record;
     // The folders that tones went to in this crawl and what storing there can count on.

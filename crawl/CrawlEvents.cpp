@@ -40,30 +40,14 @@ void CCrawlEngine::PageReadInPart(LPCWSTR url, std::u16string_view reason) {
 }
 
 void CCrawlEngine::PageTakenOn(LPCWSTR url) {
-    if (!m_known.Contains(url)) { // the start page, or one reached otherwise
+    SeePageLinksAhead();
+    if (!m_known.Contains(url)) {
         m_known.Add(url);
         ++m_outcome.m_nPagesKnown;
     }
     ++m_outcome.m_nPagesWalked;
     Tell({.m_kind = CCrawlEvent::kPageWalked,
           .m_szUrl = url,
-          .m_nPagesWalked = m_outcome.m_nPagesWalked,
-          .m_nPagesKnown = m_outcome.m_nPagesKnown});
-}
-
-void CCrawlEngine::PageLinksSeen(size_t nAnchors,
-                                 const std::function<CWalkedAnchor(size_t)>& read) {
-    const int nKnownBefore = m_outcome.m_nPagesKnown;
-    for (size_t i = 0; i < nAnchors; ++i) {
-        const CWalkedAnchor anchor = read(i);
-        if (anchor.kind != CWalkedAnchor::Kind::Page || m_known.Contains(anchor.szAddress.c_str()))
-            continue;
-        m_known.Add(anchor.szAddress.c_str());
-        ++m_outcome.m_nPagesKnown;
-    }
-    if (m_outcome.m_nPagesKnown == nKnownBefore)
-        return;
-    Tell({.m_kind = CCrawlEvent::kPagesKnown,
           .m_nPagesWalked = m_outcome.m_nPagesWalked,
           .m_nPagesKnown = m_outcome.m_nPagesKnown});
 }

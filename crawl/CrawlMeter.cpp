@@ -80,6 +80,8 @@ std::optional<int64_t> CCrawlMeter::SecondsLeft() const {
 }
 
 std::u16string CCrawlMeter::PagesText() const {
+    if (m_nPagesKnown == 0)
+        return {}; // no page is walked: a retry of tones, or before the start page
     return u"Page " + Number(m_nPagesWalked) + u" of at least " + Number(m_nPagesKnown);
 }
 

@@ -30,7 +30,7 @@ public:
     // pages still to walk. None until enough pages were walked to tell.
     std::optional<int64_t> SecondsLeft() const;
 
-    // "Page 12 of at least 40"
+    // "Page 12 of at least 40"; empty while no page is known.
     std::u16string PagesText() const;
     // "35 stored, 12 already there, 2 failed"
     std::u16string TonesText() const;

@@ -12,8 +12,8 @@
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
 
-#include <wx/app.h>
 #include <wx/textctrl.h>
+#include <wx/toplevel.h>
 #include <wx/weakref.h>
 
 #include <algorithm>
@@ -158,5 +158,10 @@ void CCrawlerDlg::RunCrawlSession(const std::function<void()>& crawl) {
 }
 
 bool CCrawlerDlg::IsInFront() const {
-    return wxTheApp->IsActive();
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* topLevel = dynamic_cast<wxTopLevelWindow*>(window);
+        if (topLevel && topLevel->IsShown() && topLevel->IsActive())
+            return true;
+    }
+    return false;
 }
