@@ -69,7 +69,8 @@ int CCliCrawl::Run() {
     CCrawlReport earlier;
     if (m_options.m_bRetryFailed && !earlier.Load(folder.m_szFolder)) {
         Error(u"There is nothing to retry: no crawl into " + folder.m_szFolder +
-              u" left a report of what failed.");
+              u" left a report of what failed (" + FromUtf8(CrawlReportPath(folder.m_szFolder)) +
+              u").");
         return kExitNotRun;
     }
 
