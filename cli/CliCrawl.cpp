@@ -1,4 +1,5 @@
 #include "cli/CliCrawl.h"
+#include "cli/JsonEvents.h"
 
 #include "cli/LocaleText.h"
 #include "crawl/CrawlStack.h"
@@ -8,8 +9,10 @@
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -24,20 +27,6 @@ std::u16string FolderArgument(const std::u16string& text) {
     std::error_code error;
     const std::filesystem::path current = std::filesystem::current_path(error);
     return error ? folder : FromNativeName(current.native()) + u"/" + folder;
-}
-
-std::u16string Bytes(uint64_t n) {
-    constexpr const char16_t* kUnits[] = {u" B", u" KB", u" MB", u" GB", u" TB"};
-    size_t unit = 0;
-    uint64_t tenths = n * 10;
-    while (tenths >= 10240 && unit + 1 < std::size(kUnits)) {
-        tenths /= 1024;
-        ++unit;
-    }
-    std::u16string text = FormatNumber(static_cast<int64_t>(tenths / 10));
-    if (unit > 0 && tenths < 100)
-        text += u"." + FormatNumber(static_cast<int64_t>(tenths % 10));
-    return text + kUnits[unit];
 }
 
 std::u16string Because(const std::u16string& reason) {
@@ -67,13 +56,27 @@ int CCliCrawl::Run() {
         return kExitNotRun;
     }
 
+    // What is retried is what the last crawl into the folder left, here or in the window.
+    CCrawlReport earlier;
+    if (m_options.m_bRetryFailed && !earlier.Load(folder.m_szFolder)) {
+        Error(u"There is nothing to retry: no crawl into " + folder.m_szFolder +
+              u" left a report of what failed (" + FromUtf8(CrawlReportPath(folder.m_szFolder)) +
+              u").");
+        return kExitNotRun;
+    }
+
     m_engine.m_szFolder = folder.m_szFolder;
     m_engine.m_nMaxConnections = m_options.m_nConnections;
     m_engine.m_pProgress = this;
     m_ftStart = GetSystemTimeAsFileTime();
     std::u16string failure;
     try {
-        RunOnCrawlStack([&] { m_engine.Crawl(startUrl.c_str()); });
+        RunOnCrawlStack([&] {
+            if (m_options.m_bRetryFailed)
+                m_engine.RetryFailed(earlier);
+            else
+                m_engine.Crawl(startUrl.c_str());
+        });
     } catch (const std::bad_alloc&) {
         failure = u"Out of memory: the crawl was stopped.";
     } catch (const std::exception&) {
@@ -92,6 +95,8 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
     const CCrawlOutcome& outcome = m_engine.m_outcome;
     const std::u16string line = FormatOutcome(outcome, bCancelled, elapsedSeconds);
     if (!outcome.m_szStartPageError.empty()) {
+        if (m_options.m_bJson)
+            PrintJson(JsonOutcome(outcome, bCancelled, elapsedSeconds, kExitNotRun));
         Error(line); // the reason is the whole line
         return kExitNotRun;
     }
@@ -105,7 +110,9 @@ int CCliCrawl::Finish(bool bCancelled, int64_t elapsedSeconds) {
         status = kExitSomeFailed; // a page read only in part may have hidden tones
     // Quiet stays quiet about a crawl that went well, so a timer or cron reports only trouble
     // (a harvest record that could not be used among it, though every tone came through).
-    if (!m_options.m_bQuiet)
+    if (m_options.m_bJson)
+        PrintJson(JsonOutcome(outcome, bCancelled, elapsedSeconds, status));
+    else if (!m_options.m_bQuiet)
         m_status.PrintLine(line);
     else if (status != kExitDone || !outcome.m_szRecordProblem.empty())
         m_status.PrintLine(line, true);
@@ -133,9 +140,7 @@ void CCliCrawl::ClearLog() {
 }
 
 void CCliCrawl::SetProgress(ULONG, ULONG pos) {
-    // Each transfer counts up from 0; a position below the last one is a new transfer.
-    m_nBytes += pos >= m_nLastPos ? pos - m_nLastPos : pos;
-    m_nLastPos = pos;
+    m_meter.OnTransferProgress(pos);
     Poll();
 }
 
@@ -144,6 +149,11 @@ void CCliCrawl::UpdateTotals(bool) {
 }
 
 void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
+    m_meter.OnCrawlEvent(event);
+    if (m_options.m_bJson) {
+        PrintJson(JsonEvent(event));
+        return Poll();
+    }
     const std::u16string url(event.m_szUrl);
     // A tone shown by its whole address is named once.
     const std::u16string tone = event.m_szName.empty() || event.m_szName == event.m_szUrl
@@ -176,16 +186,22 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
 void CCliCrawl::Poll() {
     if (m_bInterrupted || m_status.IsOutputClosed())
         m_bCancel = 1;
-    if (!m_options.m_bQuiet && m_status.Due())
+    if (!m_options.m_bQuiet && !m_options.m_bJson && m_status.Due())
         m_status.Draw(StatusText());
 }
 
 // The window's texts on one line: the tone's first line (its second repeats the address,
 // which the line has no room for) and the page's two.
-std::u16string CCliCrawl::StatusText() const {
-    std::u16string text = FormatElapsed(ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime())) +
-                          u" | " + FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " +
-                          Bytes(m_nBytes);
+std::u16string CCliCrawl::StatusText() {
+    const std::optional<uint64_t> rate = m_meter.Rate();
+    std::u16string text =
+        FormatElapsed(ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime())) + u" | ";
+    if (const std::u16string pages = m_meter.PagesText(); !pages.empty())
+        text += pages + u" | ";
+    text += FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " +
+            FormatBytes(m_meter.Bytes());
+    if (rate)
+        text += u" at " + FormatBytes(*rate) + u"/s";
     if (!m_szToneStatus.empty())
         text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
     if (!m_szPageStatus.empty()) {
@@ -195,6 +211,11 @@ std::u16string CCliCrawl::StatusText() const {
         text += u" | " + page;
     }
     return text;
+}
+
+void CCliCrawl::PrintJson(const std::string& line) {
+    std::fputs((line + '\n').c_str(), stdout);
+    std::fflush(stdout); // a script reads each event as it happens
 }
 
 void CCliCrawl::Note(const std::u16string& line) {

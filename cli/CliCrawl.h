@@ -8,6 +8,7 @@
 #include "cli/CliOptions.h"
 #include "cli/StatusLine.h"
 #include "crawl/CrawlEngine.h"
+#include "crawl/CrawlMeter.h"
 
 #include <csignal>
 #include <cstdint>
@@ -52,10 +53,12 @@ private:
     // Every report passes here: an interruption or a closed output turns into Cancel, and the
     // status line is redrawn when due.
     void Poll();
-    std::u16string StatusText() const;
+    std::u16string StatusText();
     int Finish(bool bCancelled, int64_t elapsedSeconds);
     // A line that stays: per tone or page, unless quiet.
     void Note(const std::u16string& line);
+    // One JSON object as a line on stdout (--json).
+    void PrintJson(const std::string& line);
     void Error(const std::u16string& text);
 
     const CCliOptions& m_options;
@@ -66,6 +69,6 @@ private:
     // What the progress window would show now, for the status line.
     std::u16string m_szPageStatus;
     std::u16string m_szToneStatus;
-    uint64_t m_nBytes = 0;
-    ULONG m_nLastPos = 0;
+    // Pages walked of known, bytes and the rate, for the status line.
+    CCrawlMeter m_meter;
 };

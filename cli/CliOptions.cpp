@@ -13,7 +13,7 @@ namespace {
 constexpr int kMinConnections = 1;
 constexpr int kMaxConnections = 16;
 
-enum class Option { Url, Folder, Connections, Quiet, Help, Version };
+enum class Option { Url, Folder, Connections, Quiet, Json, RetryFailed, Help, Version };
 
 struct OptionEntry {
     Option option;
@@ -28,6 +28,9 @@ constexpr OptionEntry kOptions[] = {
     {Option::Folder, "folder", 'f', "DIR", "folder to store the tones in; made when missing"},
     {Option::Connections, "connections", 'c', "N", "transfers at once, 1 to 16 (default 4)"},
     {Option::Quiet, "quiet", 'q', nullptr, "print only what went wrong, on stderr"},
+    {Option::Json, "json", 'j', nullptr, "print one JSON object per event on stdout"},
+    {Option::RetryFailed, "retry-failed", 'r', nullptr,
+     "fetch again the tones the last crawl into DIR could not fetch"},
     {Option::Help, "help", 'h', nullptr, "show this help and exit"},
     {Option::Version, "version", 'V', nullptr, "show the version and exit"},
 };
@@ -66,6 +69,12 @@ std::string Apply(const OptionEntry& entry, const char* value, CCliOptions& opti
         return Connections(value, &options.m_nConnections);
     case Option::Quiet:
         options.m_bQuiet = true;
+        break;
+    case Option::Json:
+        options.m_bJson = true;
+        break;
+    case Option::RetryFailed:
+        options.m_bRetryFailed = true;
         break;
     case Option::Help:
         options.m_bHelp = true;
@@ -141,7 +150,7 @@ CCliParse ParseCliOptions(const std::vector<std::string>& args) {
     const CCliOptions& options = result.m_options;
     if (options.m_bHelp || options.m_bVersion)
         return result;
-    if (TrimmedField(options.m_szUrl).empty())
+    if (TrimmedField(options.m_szUrl).empty() && !options.m_bRetryFailed)
         return fail("--url is missing: the address of a library page to start from");
     if (TrimmedField(options.m_szFolder).empty())
         return fail("--folder is missing: the folder to store the tones in");
@@ -149,7 +158,8 @@ CCliParse ParseCliOptions(const std::vector<std::string>& args) {
 }
 
 std::string CliUsage() {
-    return "Usage: pmcrawler --url URL --folder DIR [--connections N] [--quiet]\n"
+    return "Usage: pmcrawler --url URL --folder DIR [--connections N] [--quiet] [--json]\n"
+           "       pmcrawler --retry-failed --folder DIR [--connections N] [--quiet] [--json]\n"
            "       pmcrawler --help | --version\n";
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class CCrawlEngine {
 public:
@@ -29,9 +30,15 @@ public:
     void CrawlPage(LPCWSTR url);
     void WalkLinks(LPCWSTR url, IHTMLDocument2* document);
     void DownloadTone(LPCWSTR url, int retriesLeft);
+    // Fetches again the tones that failed in an earlier crawl's report, into the same folder
+    // by the same rules, and nothing else; its pages that failed stay in the report. The
+    // harvest record is committed when it ends.
+    void RetryFailed(const CCrawlReport& earlier);
 
     UrlSet m_visited;
     UrlSet m_walked;
+    // The pages the crawl knows of: the start page and every numbered page link seen.
+    UrlSet m_known;
     ICrawlProgress* m_pProgress = nullptr;
     // Transfers at once, the walk's own and those started ahead of it; the front end sets
     // it. 1 asks for one thing at a time, in the walk's order.
@@ -70,7 +77,29 @@ private:
     void ToneNotStored(LPCWSTR url, LPCWSTR fileName, std::u16string_view reason);
     void PageFailed(LPCWSTR url, std::u16string_view reason);
     void PageReadInPart(LPCWSTR url, std::u16string_view reason);
-    void Tell(const CCrawlEvent& event) const { m_pProgress->OnCrawlEvent(event); }
+    // A page taken on by the page loader. The walk goes down into it from a page whose later
+    // anchors it has not reached yet: their numbered page links are looked at first, once
+    // per page, so that the count of pages known runs ahead of the depth-first walk. (Every
+    // page link the walk itself reaches is known by then: it was taken on, or seen before.)
+    void PageTakenOn(LPCWSTR url);
+    void SeePageLinksAhead();
+    // The report goes with the folder into the state folder, for a later retry.
+    void SaveReport();
+    void Tell(const CCrawlEvent& event) {
+        m_outcome.m_report.Add(event);
+        m_pProgress->OnCrawlEvent(event);
+    }
+
+    // The page whose anchors are being walked, and its parent's.
+    struct CWalkedPage {
+        IHTMLElementCollection* pAnchors;
+        BSTR attributeName;
+        LONG nAnchors;
+        const LONG* pnCurrent; // the anchor the walk handles now
+        CWalkedPage* pParent;
+        bool bSeenAhead = false;
+    };
+    CWalkedPage* m_pWalkedPage = nullptr;
 
     CHarvestRecord m_record;
     // The folders that tones went to in this crawl and what storing there can count on.

@@ -1,6 +1,7 @@
 // What became of each tone and page: counted in the crawl's outcome and told to the front end
 // as one step, so that the lines a front end prints and the outcome line never disagree.
 #include "crawl/CrawlEngine.h"
+#include "crawl/SaveFolder.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
@@ -36,4 +37,21 @@ void CCrawlEngine::PageFailed(LPCWSTR url, std::u16string_view reason) {
 void CCrawlEngine::PageReadInPart(LPCWSTR url, std::u16string_view reason) {
     ++m_outcome.m_nCutPages;
     Tell({CCrawlEvent::kPageCut, url, {}, reason});
+}
+
+void CCrawlEngine::PageTakenOn(LPCWSTR url) {
+    SeePageLinksAhead();
+    if (!m_known.Contains(url)) {
+        m_known.Add(url);
+        ++m_outcome.m_nPagesKnown;
+    }
+    ++m_outcome.m_nPagesWalked;
+    Tell({.m_kind = CCrawlEvent::kPageWalked,
+          .m_szUrl = url,
+          .m_nPagesWalked = m_outcome.m_nPagesWalked,
+          .m_nPagesKnown = m_outcome.m_nPagesKnown});
+}
+
+void CCrawlEngine::SaveReport() {
+    m_outcome.m_report.Save(SaveFolderFromField(ReadSaveFolder()));
 }

@@ -43,3 +43,17 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
         line += u"; the harvest record could not be used: " + outcome.m_szRecordProblem;
     return line;
 }
+
+std::u16string FormatOutcomeSummary(const CCrawlOutcome& outcome, bool bCancelled) {
+    if (!outcome.m_szStartPageError.empty())
+        return outcome.m_szStartPageError;
+    std::u16string line = bCancelled                        ? u"Cancelled: "
+                          : !outcome.m_szStopReason.empty() ? u"Stopped: "
+                                                            : u"";
+    line += Counted(outcome.m_nNewTones, u"new tone", u"new tones", u" stored");
+    if (outcome.FailedTones() > 0)
+        line += u", " + FormatNumber(outcome.FailedTones()) + u" failed";
+    if (outcome.m_nFailedPages > 0)
+        line += u", " + Counted(outcome.m_nFailedPages, u"page", u"pages", u" failed");
+    return line;
+}

@@ -2,6 +2,7 @@
 // counts of its tones and pages, and why it stopped when it did not finish.
 #pragma once
 
+#include "crawl/CrawlReport.h"
 #include "platform/com/com.h"
 
 #include <cstdint>
@@ -19,6 +20,10 @@ struct CCrawlOutcome {
     int m_nAlreadyThere = 0;
     int m_nFailedPages = 0;
     int m_nCutPages = 0; // read only in part: larger than a page may be
+    int m_nPagesWalked = 0;
+    int m_nPagesKnown = 0; // the start page and the distinct numbered page links seen
+    // Every tone and page that failed or was read in part, with its address and why.
+    CCrawlReport m_report;
     bool m_bStartPageDone = false;
     // Why the start page could not be fetched, as the user reads it; empty when it was.
     std::u16string m_szStartPageError;
@@ -35,8 +40,10 @@ struct CCrawlOutcome {
     // A tone that failed stays failed until a later link to the same address succeeds.
     void ToneFailed(LPCWSTR url) { m_failedTones.insert(url); }
     void ToneDealtWith(LPCWSTR url) {
-        if (!m_failedTones.empty())
+        if (!m_failedTones.empty()) {
             m_failedTones.erase(url);
+            m_report.ToneDealtWith(url);
+        }
     }
     // A tone that could not be fetched or stored, and a page that could not be fetched:
     // failures whose reason the outcome line keeps, for the first of them.
@@ -69,3 +76,6 @@ private:
 // "35 new tones stored, 12 already there, 1 failed, in 0:00:07", followed by why the first
 // tone or page that failed did, if one failed.
 std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled, int64_t elapsedSeconds);
+
+// The outcome in short, for a notification: "35 new tones stored, 2 failed".
+std::u16string FormatOutcomeSummary(const CCrawlOutcome& outcome, bool bCancelled);

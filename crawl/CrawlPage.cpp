@@ -82,15 +82,34 @@ void CCrawlEngine::Crawl(LPCWSTR startUrl) {
     m_record.BeginCrawl();
     // A page whose parse Cancel ends is not counted: every count waits for the flag.
     const CAbandonOnCancel abandonOnCancel(m_pProgress);
+    m_known.Clear();
     CrawlPage(startUrl);
     m_record.Flush();
     NoteRecordProblem();
+    SaveReport();
+}
+
+void CCrawlEngine::RetryFailed(const CCrawlReport& earlier) {
+    const std::vector<std::u16string> urls = earlier.FailedTones();
+    m_outcome.m_report = earlier.PagesOnly();
+    m_record.BeginCrawl();
+    const CAbandonOnCancel abandonOnCancel(m_pProgress);
+    m_folderTraits.clear(); // the folder is asked again, as at a crawl's start
+    for (const std::u16string& url : urls) {
+        if (m_pProgress->m_bCancel || !m_outcome.m_szStopReason.empty())
+            break;
+        DownloadTone(url.c_str(), 2);
+    }
+    m_record.Flush();
+    NoteRecordProblem();
+    SaveReport();
 }
 
 void CCrawlEngine::CrawlPage(LPCWSTR url) {
     if (m_visited.Contains(url))
         return;
     m_visited.Add(url);
+    PageTakenOn(url);
     if (m_fetchAhead.IsIdle()) { // the crawl's start page
         // Tones ahead are asked as the walk will ask them, so that it can take them over.
         m_fetchAhead.Start(m_nMaxConnections, [this](LPCWSTR toneUrl) {

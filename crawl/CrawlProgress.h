@@ -23,13 +23,19 @@ struct CCrawlEvent {
         kPageCut,          // m_szUrl; m_szReason: read only in part
         kServerWait,       // m_szUrl waited for; m_szReason the server's words; m_nMsLeft,
                            // 0 when the wait is over
+        kPageWalked,       // m_szUrl taken on as the m_nPagesWalked-th page; m_nPagesKnown
+        kPagesKnown,       // more numbered pages seen: m_nPagesKnown in all, the walked among
     };
     Kind m_kind;
-    std::u16string_view m_szUrl;
-    std::u16string_view m_szName;
-    std::u16string_view m_szReason;
+    std::u16string_view m_szUrl = {};
+    std::u16string_view m_szName = {};
+    std::u16string_view m_szReason = {};
     uint64_t m_nBytes = 0;
     uint32_t m_nMsLeft = 0;
+    // The library's pages taken on so far, and those known: the start page and the distinct
+    // numbered page links seen. More may come to light, so the known count is a lower bound.
+    int m_nPagesWalked = 0;
+    int m_nPagesKnown = 0;
 };
 
 class ICrawlProgress {

@@ -3,6 +3,7 @@
 #include "platform/text/text.h"
 
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -27,6 +28,20 @@ std::u16string FormatElapsed(int64_t seconds) {
     return FormatNumber(seconds / kSecondsPerHour) + u":" +
            TwoDigits(seconds / kSecondsPerMinute % kSecondsPerMinute) + u":" +
            TwoDigits(seconds % kSecondsPerMinute);
+}
+
+std::u16string FormatBytes(uint64_t n) {
+    constexpr const char16_t* kUnits[] = {u" B", u" KB", u" MB", u" GB", u" TB"};
+    size_t unit = 0;
+    uint64_t tenths = n * 10;
+    while (tenths >= 10240 && unit + 1 < std::size(kUnits)) {
+        tenths /= 1024;
+        ++unit;
+    }
+    std::u16string text = FormatNumber(static_cast<int64_t>(tenths / 10));
+    if (unit > 0 && tenths < 100)
+        text += u"." + FormatNumber(static_cast<int64_t>(tenths % 10));
+    return text + kUnits[unit];
 }
 
 int64_t ElapsedSeconds(int64_t ftFrom, int64_t ftTo) {

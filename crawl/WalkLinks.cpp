@@ -5,6 +5,8 @@
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
 
+#include <utility>
+
 bool IsAllDigits(LPCWSTR text) {
     if (!text)
         return false;
@@ -51,6 +53,39 @@ CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attribut
     return anchor;
 }
 
+// The address of anchor i when it is a numbered page link (and no tone link), in href; its
+// text is read first, so that other anchors cost no address.
+bool ReadPageLink(IHTMLElementCollection* pAnchors, LONG i, BSTR attributeName, CVariant& href) {
+    VARIANT name, index;
+    VariantInit(&name);
+    VariantInit(&index);
+    name.vt = VT_I4;
+    name.lVal = i;
+    CComPtr<IDispatch> pDispatch;
+    pAnchors->item(name, index, &pDispatch);
+    CComPtr<IHTMLElement> pAnchor;
+    if (pDispatch)
+        pDispatch->QueryInterface(IID_IHTMLElement, pAnchor.ppv());
+    CBstr text;
+    if (!pAnchor || (pAnchor->get_innerText(&text), !IsAllDigits(text.get())))
+        return false;
+    pAnchor->getAttribute(attributeName, 0, &href);
+    return href->vt == VT_BSTR && href->bstrVal && !IsToneLink(href->bstrVal) &&
+           IsPageLink(href->bstrVal, text.get());
+}
+
+// The page being walked, known to the engine for as long as its walk runs.
+template <class Page> class CWalkedPageScope {
+public:
+    CWalkedPageScope(Page*& current, Page& page) : m_current(current) { m_current = &page; }
+    ~CWalkedPageScope() { m_current = m_current->pParent; }
+    CWalkedPageScope(const CWalkedPageScope&) = delete;
+    CWalkedPageScope& operator=(const CWalkedPageScope&) = delete;
+
+private:
+    Page*& m_current;
+};
+
 // The page's walk, known to the look ahead for as long as it runs, however it ends.
 class CWalkScope {
 public:
@@ -91,12 +126,15 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
         return ReadAnchor(pAnchors.get(), static_cast<LONG>(i), attributeName.get());
     };
     CWalkScope scope(m_fetchAhead, frame);
+    LONG i = 0;
+    CWalkedPage page{pAnchors.get(), attributeName.get(), nAnchors, &i, m_pWalkedPage};
+    const CWalkedPageScope walkedPage(m_pWalkedPage, page);
 
     // The same for every anchor of the page, so made once; a page crawled from here in
     // between shows its own status, and the next anchor puts this one back.
     WCHAR szStatus[1024];
     wnsprintf(szStatus, 1024, u"Walking links on\r\n%s", url);
-    for (LONG i = 0; i < nAnchors; ++i) {
+    for (; i < nAnchors; ++i) {
         if (m_pProgress->m_bCancel) {
             m_fetchAhead.Stop();
             break;
@@ -114,4 +152,23 @@ void CCrawlEngine::WalkLinks(LPCWSTR url, IHTMLDocument2* document) {
         else
             CrawlPage(anchor.szAddress.c_str());
     }
+}
+
+void CCrawlEngine::SeePageLinksAhead() {
+    CWalkedPage* page = m_pWalkedPage;
+    if (!page || std::exchange(page->bSeenAhead, true))
+        return;
+    const int nKnownBefore = m_outcome.m_nPagesKnown;
+    for (LONG i = *page->pnCurrent + 1; i < page->nAnchors; ++i) {
+        CVariant href;
+        if (!ReadPageLink(page->pAnchors, i, page->attributeName, href) ||
+            m_known.Contains(href->bstrVal))
+            continue;
+        m_known.Add(href->bstrVal);
+        ++m_outcome.m_nPagesKnown;
+    }
+    if (m_outcome.m_nPagesKnown != nKnownBefore)
+        Tell({.m_kind = CCrawlEvent::kPagesKnown,
+              .m_nPagesWalked = m_outcome.m_nPagesWalked,
+              .m_nPagesKnown = m_outcome.m_nPagesKnown});
 }

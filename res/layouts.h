@@ -25,6 +25,14 @@ inline constexpr char16_t kBrowse[] = u"&Browse";
 inline constexpr DialogRect kBrowseRect = {263, 56, 50, 16};
 // What the last crawl did; empty until one has run.
 inline constexpr DialogRect kOutcomeRect = {7, 78, 306, 16};
+// After a crawl the dialog grows by a row: what failed, its retry, and the folder.
+inline constexpr DialogRect kDialogAfterCrawl = {0, 0, 320, 120};
+inline constexpr char16_t kDetails[] = u"&Details…";
+inline constexpr DialogRect kDetailsRect = {7, 98, 60, 16};
+inline constexpr char16_t kRetryFailed[] = u"&Retry Failed";
+inline constexpr DialogRect kRetryFailedRect = {72, 98, 60, 16};
+inline constexpr char16_t kOpenFolder[] = u"Open &Folder";
+inline constexpr DialogRect kOpenFolderRect = {253, 98, 60, 16};
 } // namespace crawler
 
 namespace about { // IDD_ABOUTBOX
@@ -40,7 +48,7 @@ inline constexpr DialogRect kOkRect = {207, 7, 50, 16};
 
 namespace progress { // IDD_PROGRESS
 inline constexpr char16_t kCaption[] = u"Crawling Patchmere library...";
-inline constexpr DialogRect kDialog = {0, 0, 340, 228};
+inline constexpr DialogRect kDialog = {0, 0, 340, 290};
 inline constexpr char16_t kCancel[] = u"Cancel";
 inline constexpr DialogRect kCancelRect = {149, 207, 50, 14};
 inline constexpr DialogRect kBarRect = {7, 165, 326, 14};
@@ -52,7 +60,23 @@ inline constexpr char16_t kPageStatusName[] = u"Page";
 inline constexpr char16_t kToneStatusName[] = u"Tone";
 inline constexpr char16_t kLogName[] = u"Log";
 inline constexpr DialogRect kTotalsRect = {7, 182, 326, 12};
+// The whole crawl, below the current transfer: pages walked of those known with a bar of
+// them, the tones so far, the rate and the time left.
+inline constexpr DialogRect kPagesRect = {7, 228, 326, 12};
+inline constexpr DialogRect kPagesBarRect = {7, 241, 326, 10};
+inline constexpr DialogRect kTonesRect = {7, 256, 326, 12};
+inline constexpr DialogRect kSpeedRect = {7, 271, 326, 12};
 } // namespace progress
+
+namespace report { // what the last crawl could not fetch or read whole
+inline constexpr char16_t kCaption[] = u"Crawl Report";
+inline constexpr DialogRect kDialog = {0, 0, 360, 200};
+inline constexpr char16_t kLabel[] = u"&Tones and pages that failed or were read in part:";
+inline constexpr DialogRect kLabelRect = {7, 7, 346, 10};
+inline constexpr DialogRect kListRect = {7, 19, 346, 152};
+inline constexpr char16_t kClose[] = u"Close";
+inline constexpr DialogRect kCloseRect = {303, 177, 50, 16};
+} // namespace report
 
 // The string table.
 inline constexpr char16_t kAboutMenuItem[] = u"&About Patchmere Crawler..."; // IDS_ABOUTBOX

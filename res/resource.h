@@ -18,6 +18,13 @@ constexpr int IDC_PROGRESS_BAR = 1007;
 constexpr int IDC_LOG = 1008;
 constexpr int IDC_TOTALS = 1011;
 constexpr int IDC_OUTCOME = 1012;
+constexpr int IDC_PAGES = 1013;
+constexpr int IDC_PAGES_BAR = 1014;
+constexpr int IDC_TONES = 1015;
+constexpr int IDC_SPEED = 1016;
+constexpr int IDC_DETAILS = 1017;
+constexpr int IDC_OPEN_FOLDER = 1018;
+constexpr int IDC_RETRY_FAILED = 1019;
 
 // System menu commands; the low four bits of a system command belong to the system.
 constexpr unsigned IDM_ABOUTBOX = 0x0010;

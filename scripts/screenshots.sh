@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Saves pictures of the main dialog, the about box and a progress window as PNG files.
+# Saves pictures of the main dialog (before and after a crawl with failures), the crawl's
+# report, the about box and a progress window as PNG files.
 #   scripts/screenshots.sh [FOLDER]   (default: build/screenshots)
 # The windows open on a virtual display (Xvfb), so this works without a screen.
 set -euo pipefail

@@ -7,12 +7,14 @@
 #include "crawl/SaveFolder.h"
 #include "platform/clock.h"
 #include "platform/text/text.h"
+#include "platform/wx/desktop.h"
 #include "platform/wx/msgbox.h"
 #include "platform/wx/wxtext.h"
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
 
 #include <wx/textctrl.h>
+#include <wx/toplevel.h>
 #include <wx/weakref.h>
 
 #include <algorithm>
@@ -24,6 +26,8 @@
 namespace {
 constexpr int kDefaultConnections = 4;
 constexpr int kMostConnections = 16; // more only burdens the library's server
+// A crawl shorter than this ends while the user still waits for it.
+constexpr int64_t kNotifyAfterSeconds = 60;
 
 // How many transfers a crawl runs at once, from the settings; the default when the value is
 // missing or no number, held within 1 and kMostConnections.
@@ -94,12 +98,31 @@ void CCrawlerDlg::OnStartCrawl() {
     theApp().WriteProfileString(u"Config", u"LastURL", startUrl);
     theApp().WriteProfileString(u"Config", u"LastPath", folder.m_szText);
 
+    m_szCrawlFolder = folder.m_szText;
+    RunCrawlSession([&] { RunCrawl(startUrl.c_str()); });
+}
+
+void CCrawlerDlg::OnRetryFailed() {
+    // Into the crawl's folder, made again if it went, or refused as Start refuses it.
+    const CSaveFolder folder = PrepareSaveFolder(m_szCrawlFolder);
+    if (!folder.m_szRefusal.empty()) {
+        MessageBox(this, folder.m_szRefusal, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
+        return;
+    }
+    const CCrawlReport earlier = m_engine.m_outcome.m_report;
+    m_engine.m_szRetryFolder = folder.m_szText;
+    RunCrawlSession([&] { m_engine.RetryFailed(earlier); });
+    m_engine.m_szRetryFolder.clear();
+}
+
+void CCrawlerDlg::RunCrawlSession(const std::function<void()>& crawl) {
     SetOutcome(u"");
     CCrawlOutcome& outcome = m_engine.m_outcome;
     outcome = CCrawlOutcome();
     m_engine.m_nMaxConnections = MaxConnectionsSetting();
     const int64_t ftStart = GetSystemTimeAsFileTime();
     bool bCancelled = false;
+    bool bInFront = true;
     std::u16string failure;
     try {
         // 5-8. Progress window shown and focused, main dialog disabled.
@@ -108,8 +131,9 @@ void CCrawlerDlg::OnStartCrawl() {
         m_engine.m_visited.Clear();
         m_engine.m_walked.Clear();
         // 10. On the crawl's own deep stack; an exception comes back out here.
-        RunOnCrawlStack([&] { RunCrawl(startUrl.c_str()); });
+        RunOnCrawlStack(crawl);
         bCancelled = m_pProgress->m_bCancel && outcome.m_szStopReason.empty();
+        bInFront = IsInFront();
         // 11-12. The session puts the idle state back.
     } catch (const std::bad_alloc&) {
         // The idle state is back; the program goes on without this crawl.
@@ -126,6 +150,19 @@ void CCrawlerDlg::OnStartCrawl() {
     // a box, which the user has to answer.
     const int64_t elapsedSeconds = ElapsedSeconds(ftStart, GetSystemTimeAsFileTime());
     SetOutcome(FormatOutcome(outcome, bCancelled, elapsedSeconds));
+    ShowAfterCrawl();
+    // A long crawl is left to run behind other windows; its end is told where the user is.
+    if (!bInFront && elapsedSeconds > kNotifyAfterSeconds)
+        ShowNotification(u"Patchmere Crawler", FormatOutcomeSummary(outcome, bCancelled));
     if (!outcome.m_szStopReason.empty())
         MessageBox(this, outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
+}
+
+bool CCrawlerDlg::IsInFront() const {
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* topLevel = dynamic_cast<wxTopLevelWindow*>(window);
+        if (topLevel && topLevel->IsShown() && topLevel->IsActive())
+            return true;
+    }
+    return false;
 }

@@ -1,12 +1,15 @@
 #include "ui/CrawlerDlg.h"
 #include "app/CrawlerApp.h"
 #include "platform/text/text.h"
+#include "platform/wx/desktop.h"
+#include "platform/wx/msgbox.h"
 #include "platform/wx/shell.h"
 #include "platform/wx/wxtext.h"
 #include "res/layouts.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogUnits.h"
 #include "ui/Icons.h"
+#include "ui/ReportDlg.h"
 
 #include <wx/button.h>
 #include <wx/dcclient.h>
@@ -53,6 +56,12 @@ CCrawlerDlg::CCrawlerDlg(wxWindow* pParent)
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnStartCrawl(); }, IDC_START_CRAWL);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnBrowse(); }, IDC_BROWSE);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnDetails(); }, IDC_DETAILS);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnRetryFailed(); }, IDC_RETRY_FAILED);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { OnOpenFolder(); }, IDC_OPEN_FOLDER);
 }
 
 CCrawlerDlg::~CCrawlerDlg() {
@@ -86,6 +95,39 @@ void CCrawlerDlg::DoDataExchange() {
     auto [outcomePos, outcomeSize] = place(L::kOutcomeRect);
     m_staticOutcome = new wxStaticText(this, IDC_OUTCOME, wxEmptyString, outcomePos, outcomeSize,
                                        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    // Shown once a crawl has ended, in the row the dialog then grows by.
+    auto button = [&](int id, const char16_t* text, const DialogRect& r) {
+        auto [pos, size] = place(r);
+        auto* btn = new wxButton(this, id, ToWx(text), pos, size);
+        btn->Hide();
+        return btn;
+    };
+    m_btnDetails = button(IDC_DETAILS, L::kDetails, L::kDetailsRect);
+    m_btnRetryFailed = button(IDC_RETRY_FAILED, L::kRetryFailed, L::kRetryFailedRect);
+    m_btnOpenFolder = button(IDC_OPEN_FOLDER, L::kOpenFolder, L::kOpenFolderRect);
+}
+
+// What the last crawl offers: its report when anything failed, a retry when tones did, and
+// its folder.
+void CCrawlerDlg::ShowAfterCrawl() {
+    const CCrawlReport& report = m_engine.m_outcome.m_report;
+    m_btnDetails->Show(!report.IsEmpty());
+    m_btnRetryFailed->Show(!report.FailedTones().empty());
+    m_btnOpenFolder->Show(!m_szCrawlFolder.empty());
+    SetDialogClientSize(this, L::kDialogAfterCrawl);
+}
+
+void CCrawlerDlg::OnDetails() {
+    CReportDlg details(this, m_engine.m_outcome.m_report.Text());
+    details.ShowModal();
+}
+
+void CCrawlerDlg::OnOpenFolder() {
+    if (!ShowFolder(m_szCrawlFolder))
+        MessageBox(this,
+                   u"The folder could not be shown: the desktop has no file manager for it.\n" +
+                       m_szCrawlFolder,
+                   u"Patchmere Crawler", MB_OK | MB_ICONERROR);
 }
 
 void CCrawlerDlg::SetOutcome(const std::u16string& text) {
@@ -132,6 +174,8 @@ void CCrawlerDlg::OnBrowse() {
 }
 
 std::u16string CCrawlerDlg::CEngine::ReadSaveFolder() const {
+    if (!m_szRetryFolder.empty())
+        return m_szRetryFolder;
     return FromWx(m_dialog.m_editPath->GetValue());
 }
 

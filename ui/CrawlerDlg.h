@@ -9,6 +9,7 @@
 #include <wx/iconbndl.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CProgressDialog;
@@ -39,6 +40,10 @@ public:
     void OnChangeFields();
     void OnBrowse();
     void OnStartCrawl();
+    // After a crawl: its report as a list, its failed tones fetched again, its folder shown.
+    void OnDetails();
+    void OnRetryFailed();
+    void OnOpenFolder();
     void OnSysCommand(UINT nID, LPARAM lParam);
     // The system menu (the title-bar menu the window manager does not offer), at a point in
     // client coordinates or, by default, under the mouse.
@@ -46,11 +51,16 @@ public:
 
     // The line below the fields that keeps what the last crawl did.
     void SetOutcome(const std::u16string& text);
+    // What the last crawl offers below that line: its report, a retry, its folder.
+    void ShowAfterCrawl();
 
     wxTextCtrl* m_editUrl = nullptr;
     wxTextCtrl* m_editPath = nullptr;
     wxButton* m_btnStart = nullptr;
     wxStaticText* m_staticOutcome = nullptr;
+    wxButton* m_btnDetails = nullptr;
+    wxButton* m_btnRetryFailed = nullptr;
+    wxButton* m_btnOpenFolder = nullptr;
     // The running crawl's progress window; the engine reports to it. Null between crawls.
     CProgressDialog* m_pProgress = nullptr;
 
@@ -60,18 +70,28 @@ public:
     public:
         explicit CEngine(const CCrawlerDlg& dialog) : m_dialog(dialog) {}
 
+        // A retry stores into the crawl's folder, whatever the field says since.
+        std::u16string m_szRetryFolder;
+
     private:
         std::u16string ReadSaveFolder() const override;
         const CCrawlerDlg& m_dialog;
     };
     CEngine m_engine{*this};
+    // The folder of the last crawl, as its field named it; empty before the first.
+    std::u16string m_szCrawlFolder;
 
 protected:
     // Step 10 of the crawl start; a test replaces it to watch the dialog during a crawl.
     virtual void RunCrawl(LPCWSTR startUrl);
+    // Whether one of the program's windows is the one in front (a crawl that ends behind
+    // others is told through the desktop's notifications).
+    virtual bool IsInFront() const;
 
 private:
     void DoDataExchange();
+    // The crawling state around crawl, and what it did told in the outcome line.
+    void RunCrawlSession(const std::function<void()>& crawl);
     void OnInitDialog(wxInitDialogEvent& event);
     void OnPaint(wxPaintEvent& event);
     void OnCharHook(wxKeyEvent& event);

@@ -98,6 +98,15 @@ void CProgressDialog::CreateControls() {
         new wxStaticText(this, IDC_TOTALS, wxEmptyString, DialogPoint(this, L::kTotalsRect),
                          DialogSize(this, L::kTotalsRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
 
+    m_pages = new wxStaticText(this, IDC_PAGES, wxEmptyString, DialogPoint(this, L::kPagesRect),
+                               DialogSize(this, L::kPagesRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+    m_pagesBar = new wxGauge(this, IDC_PAGES_BAR, 1, DialogPoint(this, L::kPagesBarRect),
+                             DialogSize(this, L::kPagesBarRect));
+    m_tones = new wxStaticText(this, IDC_TONES, wxEmptyString, DialogPoint(this, L::kTonesRect),
+                               DialogSize(this, L::kTonesRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+    m_speed = new wxStaticText(this, IDC_SPEED, wxEmptyString, DialogPoint(this, L::kSpeedRect),
+                               DialogSize(this, L::kSpeedRect), wxALIGN_LEFT | wxST_NO_AUTORESIZE);
+
     m_pageStatus->SetAccessibleName(L::kPageStatusName);
     m_toneStatus->SetAccessibleName(L::kToneStatusName);
     m_log->SetAccessibleName(L::kLogName);
@@ -152,6 +161,7 @@ void CProgressDialog::ClearLog() {
 
 void CProgressDialog::SetProgress(ULONG max, ULONG pos) {
     if (max != m_nProgressMax || pos != m_nProgressPos) {
+        m_meter.OnTransferProgress(pos);
         m_nProgressMax = max;
         m_nProgressPos = pos;
         m_barBox.bChanged = true;
@@ -165,6 +175,8 @@ void CProgressDialog::UpdateTotals(bool countOne) {
     if (countOne)
         ++m_nNewFiles;
     RepaintDeferred();
+    if (!m_bOverallShown || GetTickCount() - m_dwLastOverall >= kOverallMs)
+        RefreshOverall();
 
     const int64_t now = GetSystemTimeAsFileTime();
     if (now <= m_ftNextRefresh)
@@ -180,7 +192,33 @@ void CProgressDialog::UpdateTotals(bool countOne) {
     m_ftNextRefresh = SaturatingAdd(now, kOneSecond);
 }
 
+void CProgressDialog::OnCrawlEvent(const CCrawlEvent& event) {
+    m_meter.OnCrawlEvent(event);
+}
+
+// The labels are native text, so a screen reader reads them as it reads the totals line; each
+// is handed over only when its text changed.
+void CProgressDialog::RefreshOverall() {
+    auto show = [](wxStaticText* label, std::u16string& held, std::u16string text) {
+        if (held == text)
+            return;
+        held = std::move(text);
+        label->SetLabelText(ToWx(held));
+    };
+    show(m_pages, m_szPages, m_meter.PagesText());
+    show(m_tones, m_szTones, m_meter.TonesText());
+    show(m_speed, m_szSpeed, m_meter.SpeedText());
+    const int nKnown = std::max(m_meter.PagesKnown(), 1);
+    if (m_pagesBar->GetRange() != nKnown)
+        m_pagesBar->SetRange(nKnown);
+    if (m_pagesBar->GetValue() != std::min(m_meter.PagesWalked(), nKnown))
+        m_pagesBar->SetValue(std::min(m_meter.PagesWalked(), nKnown));
+    m_bOverallShown = true;
+    m_dwLastOverall = GetTickCount();
+}
+
 void CProgressDialog::FlushRepaints() {
+    RefreshOverall();
     Repaint();
 }
 
@@ -195,6 +233,15 @@ std::u16string CProgressDialog::GetLogText() const {
 }
 std::u16string CProgressDialog::GetTotalsText() const {
     return m_szTotals;
+}
+std::u16string CProgressDialog::GetPagesText() const {
+    return m_szPages;
+}
+std::u16string CProgressDialog::GetTonesText() const {
+    return m_szTones;
+}
+std::u16string CProgressDialog::GetSpeedText() const {
+    return m_szSpeed;
 }
 ULONG CProgressDialog::GetProgressMax() const {
     return m_nProgressMax;

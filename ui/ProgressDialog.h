@@ -3,6 +3,7 @@
 // The crawl engine sees of it only the interface it implements (crawl/CrawlProgress.h).
 #pragma once
 
+#include "crawl/CrawlMeter.h"
 #include "crawl/CrawlProgress.h"
 #include "platform/com/com.h"
 
@@ -29,6 +30,7 @@ public:
     void ClearLog() override;
     void SetProgress(ULONG max, ULONG pos) override;
     void UpdateTotals(bool countOne) override;
+    void OnCrawlEvent(const CCrawlEvent& event) override;
 
     // Hands every deferred repaint to the screen now (before the window is hidden).
     void FlushRepaints();
@@ -38,6 +40,10 @@ public:
     std::u16string GetToneStatusText() const;
     std::u16string GetLogText() const;
     std::u16string GetTotalsText() const;
+    // The whole crawl's lines: pages, tones, rate and time left.
+    std::u16string GetPagesText() const;
+    std::u16string GetTonesText() const;
+    std::u16string GetSpeedText() const;
     ULONG GetProgressMax() const;
     ULONG GetProgressPos() const;
 
@@ -54,6 +60,8 @@ private:
     static constexpr uint32_t kFrameMs = 16;
     // A bound on the log that is kept (and shown).
     static constexpr size_t kMaxLogUnits = 1024 * 1024;
+    // The whole crawl's lines change slowly; a few redraws a second read as live.
+    static constexpr uint32_t kOverallMs = 250;
 
     void CreateControls();
     void SetBoxText(std::u16string& held, CBox& box, LPCWSTR text);
@@ -61,6 +69,7 @@ private:
     void Repaint();
     bool IsAnyChanged() const;
     void HandOver(CBox& box);
+    void RefreshOverall();
 
     void OnBnClickedCancel(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
@@ -86,6 +95,17 @@ private:
     wxGauge* m_progressBar = nullptr;
     CTextBox* m_log = nullptr;
     wxStaticText* m_totals = nullptr;
+    wxStaticText* m_pages = nullptr;
+    wxGauge* m_pagesBar = nullptr;
+    wxStaticText* m_tones = nullptr;
+    wxStaticText* m_speed = nullptr;
+
+    CCrawlMeter m_meter;
+    std::u16string m_szPages;
+    std::u16string m_szTones;
+    std::u16string m_szSpeed;
+    bool m_bOverallShown = false;
+    uint32_t m_dwLastOverall = 0;
 
     CBox m_pageBox;
     CBox m_toneBox;

@@ -131,6 +131,7 @@ with tempfile.TemporaryDirectory(prefix="pm-a11y-") as work:
         progress = wait_for("the progress window",
                             lambda: window(app, "Crawling Patchmere library..."))
         seen = {"Page": set(), "Tone": set(), "Log": set()}
+        pages = set()  # the whole crawl's line: "Page 2 of at least 3"
         while time.monotonic() < DEADLINE and window(app, "Crawling Patchmere library..."):
             try:
                 for node in walk(progress):
@@ -139,6 +140,8 @@ with tempfile.TemporaryDirectory(prefix="pm-a11y-") as work:
                         check(states.contains(pyatspi.STATE_READ_ONLY),
                               f"{node.name} is read-only")
                         seen[node.name].add(text_of(node))
+                    elif node.getRole() == pyatspi.ROLE_LABEL and node.name.startswith("Page "):
+                        pages.add(node.name)
             except Exception:  # the window went while it was read
                 break
             pump()
@@ -154,6 +157,11 @@ with tempfile.TemporaryDirectory(prefix="pm-a11y-") as work:
               "the Log box shows the download service's notifications")
         check(any(name == "Page" and data for name, data in heard),
               "changes of the Page box are told")
+        counts = [tuple(map(int, m.groups())) for m in
+                  (re.fullmatch(r"Page (\d+) of at least (\d+)", line) for line in pages) if m]
+        print("Pages:", sorted(counts))
+        check(counts and all(0 < walked <= known for walked, known in counts),
+              "the pages walked of those known are read")
 
         with open(expected, encoding="utf-8") as names:
             tones = len(names.read().splitlines())  # the library's distinct tones

@@ -1,6 +1,7 @@
 // The real program run as a command, as a script or a timer runs it: no display, the demo
 // library and test servers on 127.0.0.1, and the exit status a script reads.
 #include "cli/CliOptions.h"
+#include "cli/JsonEvents.h"
 #include "cli/LocaleText.h"
 #include "platform/text/text.h"
 #include "tests/support/TestServer.h"
@@ -263,6 +264,85 @@ TEST_F(CommandLineTest, AFailedToneFinishesWithStatus1) {
         std::string::npos)
         << run.out;
     EXPECT_EQ(LastLine(run.out).rfind("1 new tone stored, 1 failed, in ", 0), 0u) << run.out;
+}
+
+TEST(JsonEvents, EachKindCarriesItsFieldsAndTextIsEscaped) {
+    auto json = [](CCrawlEvent event) { return JsonEvent(event); };
+    EXPECT_EQ(json({CCrawlEvent::kToneStored, u"http://h/l6file/a", u"A \"1\".l6t", {}, 12}),
+              R"({"event":"stored","url":"http://h/l6file/a","name":"A \"1\".l6t","bytes":12})");
+    EXPECT_EQ(json({CCrawlEvent::kToneAlreadyThere, u"u", u"A.l6t"}),
+              R"({"event":"already_there","url":"u","name":"A.l6t"})");
+    EXPECT_EQ(
+        json({CCrawlEvent::kToneFailed, u"u", u"Caf\u00e9.l6t", u"line\nbreak\\"}),
+        R"({"event":"tone_failed","url":"u","name":"Café.l6t","reason":"line\u000abreak\\"})");
+    EXPECT_EQ(json({CCrawlEvent::kPageFailed, u"p", {}, u"HTTP 404 Not Found"}),
+              R"({"event":"page_failed","url":"p","reason":"HTTP 404 Not Found"})");
+    EXPECT_EQ(json({CCrawlEvent::kPageCut, u"p", {}, u"too long"}),
+              R"({"event":"page_cut","url":"p","reason":"too long"})");
+    EXPECT_EQ(json({CCrawlEvent::kServerWait, u"u", {}, u"busy", 0, 1500}),
+              R"({"event":"server_wait","url":"u","reason":"busy","ms_left":1500})");
+    EXPECT_EQ(json({.m_kind = CCrawlEvent::kPageWalked,
+                    .m_szUrl = u"p",
+                    .m_nPagesWalked = 2,
+                    .m_nPagesKnown = 40}),
+              R"({"event":"page","url":"p","walked":2,"known":40})");
+    CCrawlOutcome outcome;
+    outcome.m_nNewTones = 3;
+    EXPECT_EQ(JsonOutcome(outcome, false, 7, 0),
+              R"({"event":"outcome","new":3,"already_there":0,"failed_tones":0,"failed_pages":0,)"
+              R"("cut_pages":0,"pages_walked":0,"pages_known":0,"seconds":7,"cancelled":false,)"
+              R"("stopped":"","line":"3 new tones stored, in 0:00:07","status":0})");
+}
+
+TEST_F(CommandLineTest, RetryFailedFetchesOnlyWhatTheLastCrawlIntoTheFolderCouldNot) {
+    std::atomic<bool> broken{true};
+    std::mutex mutex;
+    std::vector<std::string> requests;
+    m_server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<a href=\"/l6file/good.l6t\">1</a><a href=\"/l6file/flaky.l6t\">2</a>",
+                        "text/html");
+    });
+    m_server.server().Get(R"(/l6file/(.*))", [&](const httplib::Request& req, auto& res) {
+        std::lock_guard<std::mutex> lock(mutex);
+        requests.push_back(req.matches[1]);
+        if (broken && req.matches[1] == "flaky.l6t")
+            res.status = 500;
+        else
+            res.set_content(std::string(req.matches[1]), "application/octet-stream");
+    });
+    m_server.Start();
+
+    Finished run =
+        Crawl({"--url", m_server.Url("/library.html"), "--folder", m_folder.string(), "--json"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    // One object a line; the stored names are the folder's.
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(run.out.substr(at, end - at));
+    ASSERT_FALSE(lines.empty()) << run.out;
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.starts_with("{\"event\":\"") && line.ends_with("}")) << line;
+    EXPECT_NE(run.out.find(R"("event":"stored","url":")" + m_server.Url("/l6file/good.l6t") +
+                           R"(","name":"good.l6t","bytes":8})"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(R"("event":"tone_failed")"), std::string::npos) << run.out;
+    EXPECT_TRUE(lines.back().starts_with(R"({"event":"outcome","new":1,)")) << lines.back();
+    EXPECT_TRUE(lines.back().ends_with(R"("status":1})")) << lines.back();
+
+    broken = false;
+    requests.clear();
+    run = Crawl({"--retry-failed", "--folder", m_folder.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(requests, std::vector<std::string>{"flaky.l6t"});
+    EXPECT_TRUE((Stored() == std::map<std::string, std::string>{{"good.l6t", "good.l6t"},
+                                                                {"flaky.l6t", "flaky.l6t"}}));
+    EXPECT_EQ(LastLine(run.out).rfind("1 new tone stored, in ", 0), 0u) << run.out;
+
+    // A folder no crawl went into has nothing to retry, and says so.
+    run = Crawl({"--retry-failed", "--folder", (m_home / "Other").string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("nothing to retry"), std::string::npos) << run.err;
 }
 
 TEST_F(CommandLineTest, WhatCannotStartEndsWithStatus2AndTheReason) {

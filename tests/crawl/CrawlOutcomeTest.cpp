@@ -22,6 +22,7 @@ TEST(OutcomeLineTest, CountsInTheSingularAndPluralAndOnlyWhatHappened) {
     outcome.ToneFailed(u"http://a/l6file/1"); // the same tone met twice
     EXPECT_EQ(FormatOutcome(outcome, false, 7),
               u"35 new tones stored, 12 already there, 1 failed, in 0:00:07");
+    EXPECT_EQ(FormatOutcomeSummary(outcome, false), u"35 new tones stored, 1 failed");
 
     // A tone that failed and then came through on a later link is no failure.
     outcome.ToneDealtWith(u"http://a/l6file/1");
@@ -48,6 +49,26 @@ TEST(OutcomeLineTest, CountsInTheSingularAndPluralAndOnlyWhatHappened) {
     dead.m_szStartPageError = u"The start page could not be fetched: connection refused";
     dead.m_nFailedPages = 1;
     EXPECT_EQ(FormatOutcome(dead, false, 1), dead.m_szStartPageError);
+}
+
+TEST(CrawlReportTest, KeepsEveryFailureAndReadsBackWhatItLeft) {
+    CCrawlReport report;
+    report.Add({CCrawlEvent::kToneFailed, u"http://a/l6file/1", u"A.l6t", u"not found"});
+    report.Add({CCrawlEvent::kToneStored, u"http://a/l6file/2", u"B.l6t"});
+    // A server's words can hold the file's own separators.
+    report.Add({CCrawlEvent::kToneFailed, u"http://a/l6file/3", u"C\t.l6t", u"odd\n\\reason"});
+    report.Add({CCrawlEvent::kPageCut, u"http://a/library.html?page=2", {}, u"too long"});
+    report.Add({CCrawlEvent::kToneFailed, u"http://a/l6file/4", u"D.l6t", u"refused"});
+    report.ToneDealtWith(u"http://a/l6file/4"); // came through on a later link
+    EXPECT_EQ(report.FailedTones(),
+              (std::vector<std::u16string>{u"http://a/l6file/1", u"http://a/l6file/3"}));
+    ASSERT_TRUE(report.Save(u"/tmp/some\nfolder"));
+
+    CCrawlReport read;
+    EXPECT_FALSE(read.Load(u"/tmp/another folder"));
+    ASSERT_TRUE(read.Load(u"/tmp/some\nfolder"));
+    EXPECT_EQ(read.Text(), report.Text());
+    EXPECT_EQ(read.Entries().size(), 3u);
 }
 
 TEST(SaveFolderTest, TildeAndRelativeFoldersLieInTheHomeFolder) {

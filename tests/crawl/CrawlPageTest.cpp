@@ -75,6 +75,11 @@ TEST_F(CrawlTest, WalksTheLibraryDepthFirstLoadingEachPageOnce) {
     EXPECT_EQ(m_progress->m_nNewFiles, 4);
     EXPECT_TRUE(m_engine.m_walked.Contains(Url("/library.html?page=4").c_str()));
     EXPECT_EQ(m_progress->GetPageStatusText(), u"Walking links on\r\n" + Url("/library.html"));
+    // A page's numbered links are known before the walk goes down the first of them.
+    EXPECT_EQ(m_progress->m_pages, (std::vector<std::string>{"1/1", "2/3", "3/5", "4/5", "5/5"}));
+    m_progress->FlushRepaints();
+    EXPECT_EQ(m_progress->GetPagesText(), u"Page 5 of at least 5");
+    EXPECT_EQ(m_progress->GetTonesText(), u"4 stored, 0 already there, 0 failed");
 }
 
 TEST_F(CrawlTest, APageDeclaredByMetaAloneAsksForItsTonesInItsEncoding) {
@@ -284,6 +289,54 @@ TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
     EXPECT_TRUE(m_engine.m_visited.Contains(url.c_str()));
     EXPECT_TRUE(m_engine.m_walked.Contains(url.c_str()));
     EXPECT_EQ(m_progress->GetPageStatusText(), u"Downloading page\r\n" + url);
+}
+
+TEST_F(CrawlTest, RetryFetchesOnlyTheTonesThatFailedAndKeepsTheFailedPages) {
+    std::atomic<bool> broken{true};
+    m_server.server().Get("/library.html", [&](const httplib::Request& req, auto& res) {
+        Record(req);
+        if (req.has_param("page")) {
+            res.status = 404;
+            return;
+        }
+        res.set_content(
+            Page(ToneLink("x.l6t") + ToneLink("y.l6t") + ToneLink("z.l6t") + PageLink(2)),
+            "text/html");
+    });
+    m_server.server().Get(R"(/files/l6file/(.*))", [&](const httplib::Request& req, auto& res) {
+        Record(req);
+        if (broken && req.matches[1] != "x.l6t")
+            res.status = 500;
+        else
+            res.set_content("tone " + std::string(req.matches[1]), "application/octet-stream");
+    });
+    m_server.Start();
+    m_engine.m_nMaxConnections = 1;
+    m_engine.Crawl(Url("/library.html").c_str());
+    const CCrawlReport earlier = m_engine.m_outcome.m_report;
+    EXPECT_EQ(earlier.FailedTones(), (std::vector<std::u16string>{Url("/files/l6file/y.l6t"),
+                                                                  Url("/files/l6file/z.l6t")}));
+    ASSERT_EQ(earlier.Entries().size(), 3u);
+    EXPECT_EQ(earlier.Entries()[2].m_szUrl, Url("/library.html?page=2"));
+    EXPECT_FALSE(earlier.Entries()[0].m_szReason.empty());
+
+    // What a later run reads back is what was kept.
+    CCrawlReport saved;
+    ASSERT_TRUE(saved.Load(m_engine.m_folder));
+    EXPECT_EQ(saved.Text(), earlier.Text());
+
+    broken = false;
+    const size_t nBefore = Requests().size();
+    m_engine.m_visited.Clear();
+    m_engine.m_outcome = CCrawlOutcome();
+    m_engine.RetryFailed(saved);
+    const std::vector<std::string> requests = Requests();
+    EXPECT_EQ(std::vector<std::string>(requests.begin() + nBefore, requests.end()),
+              (std::vector<std::string>{"/files/l6file/y.l6t", "/files/l6file/z.l6t"}));
+    EXPECT_EQ(Folder().size(), 3u);
+    EXPECT_EQ(m_engine.m_outcome.m_nNewTones, 2);
+    // The page that failed was not fetched again, and stays in the report.
+    EXPECT_EQ(m_engine.m_outcome.m_report.Entries().size(), 1u);
 }
 
 TEST_F(CrawlTest, TheStatusLineIsCutToTheBox) {

@@ -1,7 +1,9 @@
 // The engine's progress interface without a window: references that see their object go,
 // and the observers' reports reaching whatever implements it.
 #include "crawl/CrawlProgress.h"
+#include "crawl/CrawlMeter.h"
 #include "crawl/DownloadCallback.h"
+#include "platform/clock.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
 
@@ -61,6 +63,36 @@ TEST(ProgressObserver, ReportsToAnyProgressTheBarBeforeTheLine) {
     observer->OnStopBinding(S_OK, nullptr);
     EXPECT_EQ(progress->calls, (std::vector<std::u16string>{u"bar 40/10", u"log OnProgress 5 x",
                                                             u"log OnStopBinding"}));
+}
+
+TEST(CrawlMeter, RateAndTimeLeftFollowTheClock) {
+    uint32_t now = 1000;
+    SetTickCountForTesting([&] { return now; });
+    CCrawlMeter meter;
+    auto pages = [&](int walked, int known) {
+        meter.OnCrawlEvent(
+            {.m_kind = CCrawlEvent::kPageWalked, .m_nPagesWalked = walked, .m_nPagesKnown = known});
+    };
+    pages(1, 10);
+    meter.OnTransferProgress(4096);
+    EXPECT_EQ(meter.SpeedText(), u"— B/s, estimating…"); // no time has passed
+    now += 2000;
+    meter.OnTransferProgress(1024); // a new transfer: 5 KiB in all
+    EXPECT_EQ(meter.Rate(), 2560u);
+    EXPECT_FALSE(meter.SecondsLeft()) << "one page tells nothing of the others";
+
+    // 4 of at least 10 pages in 8 s: 6 more take 12 s.
+    pages(4, 10);
+    now += 6000;
+    EXPECT_EQ(meter.SecondsLeft(), 12);
+    EXPECT_EQ(meter.PagesText(), u"Page 4 of at least 10");
+    // The rate forgets what came in more than a few seconds ago.
+    now += 6000;
+    meter.Rate();
+    now += 1000;
+    EXPECT_EQ(meter.Rate(), 0u);
+    EXPECT_EQ(meter.SpeedText(), u"0 B/s, about 0:00:22 left");
+    SetTickCountForTesting({});
 }
 
 } // namespace

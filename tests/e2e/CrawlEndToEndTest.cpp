@@ -1,8 +1,10 @@
 // Whole crawls through the real main dialog and progress window against served libraries:
 // an ordinary one, one that is cancelled, and a hostile one.
 #include "app/CrawlerApp.h"
+#include "platform/clock.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "platform/wx/desktop.h"
 #include "tests/support/ExfatFolder.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/TestServer.h"
@@ -10,6 +12,7 @@
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
 
+#include <wx/button.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
@@ -27,8 +30,10 @@ class CObservedDlg : public CCrawlerDlg {
 public:
     int m_nCounted = -1;
     std::function<void()> m_beforeCrawl;
+    bool m_bInFront = true;
 
 protected:
+    bool IsInFront() const override { return m_bInFront; }
     void RunCrawl(LPCWSTR startUrl) override {
         if (m_beforeCrawl)
             m_beforeCrawl();
@@ -98,6 +103,64 @@ TEST_F(EndToEndTest, StoresEveryDistinctToneOnceWithItsBytesAndCountsThem) {
     EXPECT_EQ(m_dlg->m_nCounted, static_cast<int>(expected.size()));
     EXPECT_TRUE(m_dlg->IsEnabled());
     EXPECT_EQ(m_dlg->m_pProgress, nullptr);
+}
+
+TEST_F(EndToEndTest, FailedTonesAreListedAndRetryFailedStoresExactlyThose) {
+    std::atomic<bool> broken{true};
+    std::mutex mutex;
+    std::vector<std::string> requests;
+    m_server.server().Get("/library.html", [](const httplib::Request&, httplib::Response& res) {
+        std::string page;
+        for (int n = 1; n <= 5; ++n)
+            page += "<a href=\"/l6file/t" + std::to_string(n) + ".l6t\">t</a>";
+        res.set_content(page, "text/html");
+    });
+    m_server.server().Get(R"(/l6file/(.*))", [&](const httplib::Request& req, auto& res) {
+        const std::string name = req.matches[1];
+        std::lock_guard<std::mutex> lock(mutex);
+        requests.push_back(name);
+        if (broken && name != "t1.l6t" && name != "t5.l6t")
+            res.status = 500;
+        else
+            res.set_content(name, "application/octet-stream");
+    });
+    m_server.Start();
+    std::vector<std::u16string> notified;
+    SetNotificationForTesting([&](const std::u16string&, const std::u16string& text) {
+        notified.push_back(text);
+        return true;
+    });
+    // A crawl that takes over a minute while another window is in front.
+    int64_t now = GetSystemTimeAsFileTime();
+    SetFileTimeForTesting([&] { return now; });
+    m_dlg->m_beforeCrawl = [&] { now += 61 * 10000000LL; };
+    m_dlg->m_bInFront = false;
+
+    Crawl("/library.html");
+    EXPECT_EQ(Stored().size(), 2u);
+    EXPECT_EQ(notified, std::vector<std::u16string>{u"2 new tones stored, 3 failed"});
+    ASSERT_TRUE(m_dlg->m_btnDetails->IsShown());
+    ASSERT_TRUE(m_dlg->m_btnRetryFailed->IsShown());
+    EXPECT_TRUE(m_dlg->m_btnOpenFolder->IsShown());
+    const std::u16string report = m_dlg->m_engine.m_outcome.m_report.Text();
+    for (const char* name : {"t2.l6t", "t3.l6t", "t4.l6t"})
+        EXPECT_NE(report.find(FromUtf8(m_server.Url("/l6file/") + name)), std::u16string::npos)
+            << name;
+    EXPECT_NE(report.find(u"HTTP 500"), std::u16string::npos) << ToUtf8(report);
+
+    // The server heals; the retry goes to the crawl's folder whatever the field says now.
+    broken = false;
+    requests.clear();
+    m_dlg->m_bInFront = true;
+    m_dlg->m_beforeCrawl = nullptr;
+    m_dlg->m_editPath->SetValue(wxString::FromUTF8((m_configHome / "Elsewhere").string()));
+    m_dlg->OnRetryFailed();
+    EXPECT_EQ(requests, (std::vector<std::string>{"t2.l6t", "t3.l6t", "t4.l6t"}));
+    EXPECT_EQ(Stored().size(), 5u);
+    EXPECT_FALSE(m_dlg->m_btnDetails->IsShown()) << "nothing failed any more";
+    EXPECT_EQ(notified.size(), 1u) << "none while the window is in front";
+    SetNotificationForTesting({});
+    SetFileTimeForTesting({});
 }
 
 TEST_F(EndToEndTest, ASecondCrawlOfTheSameLibraryStoresNothingNew) {

@@ -40,6 +40,13 @@ public:
     using CProgressDialog::CProgressDialog;
 
     void OnCrawlEvent(const CCrawlEvent& event) override {
+        CProgressDialog::OnCrawlEvent(event);
+        // How far along the walk is, kept apart: "2/3" is the second page of three known.
+        if (event.m_kind == CCrawlEvent::kPageWalked)
+            m_pages.push_back(std::to_string(event.m_nPagesWalked) + "/" +
+                              std::to_string(event.m_nPagesKnown));
+        if (event.m_kind == CCrawlEvent::kPageWalked || event.m_kind == CCrawlEvent::kPagesKnown)
+            return;
         static constexpr const char16_t* kWhat[] = {u"stored ",      u"already there ", u"failed ",
                                                     u"failed page ", u"page cut ",      u"wait "};
         std::u16string line = kWhat[event.m_kind];
@@ -53,6 +60,7 @@ public:
     }
 
     std::vector<std::u16string> m_events;
+    std::vector<std::string> m_pages;
 };
 
 class CrawlFixture : public ::testing::Test {

@@ -209,6 +209,9 @@ TEST_F(CrawlDriverTest, CancelIsClickableDuringTheCrawl) {
                 PumpOneMessage();
         };
         pump(300); // let the window appear
+        // Above the windows of other test programs that share the display.
+        progress->Raise();
+        pump(100);
         wxUIActionSimulator mouse;
         mouse.MouseMove(progress->FindWindow(wxID_CANCEL)->GetScreenRect().GetPosition() +
                         wxPoint(10, 5));

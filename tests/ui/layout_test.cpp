@@ -18,7 +18,7 @@ struct Child {
 std::vector<Child> TabOrder(wxWindow* dialog) {
     std::vector<Child> children;
     for (wxWindow* child : dialog->GetChildren()) {
-        if (child->IsTopLevel())
+        if (child->IsTopLevel() || !child->IsShown())
             continue;
         const bool labelled = dynamic_cast<wxStaticText*>(child) || dynamic_cast<wxButton*>(child);
         children.push_back(
@@ -40,7 +40,7 @@ void ExpectControlsInsideAndApart(wxWindow* dialog) {
     const wxRect client(dialog->GetClientSize());
     std::vector<wxRect> rects;
     for (wxWindow* child : dialog->GetChildren()) {
-        if (child->IsTopLevel())
+        if (child->IsTopLevel() || !child->IsShown())
             continue;
         const wxRect rect = child->GetRect();
         EXPECT_TRUE(client.Contains(rect)) << child->GetLabel() << " leaves the window";
@@ -72,6 +72,22 @@ TEST_F(LayoutTest, ControlsSitInsideTheirWindowsApartAndInTabOrder) {
     EXPECT_EQ(dlg.GetDefaultItem(), dlg.m_btnStart);
     ExpectControlsInsideAndApart(&dlg);
     EXPECT_EQ(dlg.GetClientSize(), dlg.ConvertDialogToPixels(wxSize(320, 100)));
+
+    // After a crawl that left something to retry, the dialog grows by a row of its own.
+    dlg.m_szCrawlFolder = u"/tmp";
+    dlg.m_engine.m_outcome.m_report.Add({CCrawlEvent::kToneFailed, u"http://h/l6file/a"});
+    dlg.ShowAfterCrawl();
+    ExpectTabOrder(&dlg, {{-1, "Source &URL"},
+                          {1000, ""},
+                          {1002, "Start Crawl"},
+                          {-1, "Save To &Path:"},
+                          {1001, ""},
+                          {1003, "&Browse"},
+                          {1012, ""},
+                          {1017, wxString(L"&Details\u2026")},
+                          {1019, "&Retry Failed"},
+                          {1018, "Open &Folder"}});
+    ExpectControlsInsideAndApart(&dlg);
 
     CAboutDlg about(&dlg);
     ExpectControlsInsideAndApart(&about);

@@ -6,6 +6,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/CrawlerDlg.h"
 #include "ui/ProgressDialog.h"
+#include "ui/ReportDlg.h"
 
 #include <wx/utils.h>
 
@@ -53,6 +54,29 @@ public:
             dlg.Show();
             ok = Capture(&dlg, out / "main-dialog.png") && ok;
 
+            // After a crawl in which tones failed: the report, its retry and the folder.
+            const std::u16string site = u"http://127.0.0.1:8080";
+            CCrawlReport& report = dlg.m_engine.m_outcome.m_report;
+            report.Add({CCrawlEvent::kToneFailed, site + u"/l6file?id=7&pmw_filename=Pad.l6t",
+                        u"Pad.l6t", u"HTTP 503 Service Unavailable"});
+            report.Add({CCrawlEvent::kToneFailed, site + u"/l6file?id=9&pmw_filename=Lead.l6t",
+                        u"Lead.l6t", u"the server stopped sending it, three times"});
+            report.Add({CCrawlEvent::kPageCut,
+                        site + u"/library.html?product_id=12&page=8",
+                        {},
+                        u"Only the first 20000 links of this page were read: it has more than "
+                        u"the program reads from one page."});
+            dlg.m_szCrawlFolder = u"/home/user/Documents/Patchmere Downloads";
+            dlg.SetOutcome(u"35 new tones stored, 12 already there, 2 failed, 1 page too large "
+                           u"to read whole, in 0:01:23; couldn't fetch \"Pad.l6t\": HTTP 503 "
+                           u"Service Unavailable");
+            dlg.ShowAfterCrawl();
+            ok = Capture(&dlg, out / "main-dialog-after-crawl.png") && ok;
+            CReportDlg details(&dlg, report.Text());
+            details.Show();
+            ok = Capture(&details, out / "crawl-report.png") && ok;
+            details.Hide();
+
             CAboutDlg about(&dlg);
             about.Show();
             ok = Capture(&about, out / "about-box.png") && ok;
@@ -61,6 +85,8 @@ public:
             // A crawl a minute and a half old, told by a clock of our own.
             const int64_t start = GetSystemTimeAsFileTime();
             SetFileTimeForTesting([start] { return start; });
+            uint32_t tick = 1000;
+            SetTickCountForTesting([&tick] { return tick; });
             CProgressDialog progress(&dlg);
             progress.Show();
             progress.SetPageStatus(u"Downloading page\r\n"
@@ -73,6 +99,19 @@ public:
                   u"OnProgress(11): ", u"OnProgress(13): application/octet-stream",
                   u"OnProgress(4): http://127.0.0.1:8080/l6file?id=42"})
                 progress.AppendLog(line);
+            // 12 of at least 40 pages in 83 seconds, 2.1 MB in the last few.
+            progress.OnCrawlEvent(
+                {.m_kind = CCrawlEvent::kPageWalked, .m_nPagesWalked = 12, .m_nPagesKnown = 40});
+            for (int file = 0; file < 35; ++file)
+                progress.OnCrawlEvent({CCrawlEvent::kToneStored});
+            for (int file = 0; file < 12; ++file)
+                progress.OnCrawlEvent({CCrawlEvent::kToneAlreadyThere});
+            progress.OnCrawlEvent({CCrawlEvent::kToneFailed});
+            tick += 80000;
+            progress.SetProgress(100, 1);
+            progress.UpdateTotals(false);
+            tick += 3000;
+            progress.SetProgress(4000000, 2200000);
             progress.SetProgress(100, 60);
             for (int file = 0; file < 7; ++file)
                 progress.UpdateTotals(true);
@@ -81,6 +120,7 @@ public:
             progress.FlushRepaints();
             ok = Capture(&progress, out / "progress-window.png") && ok;
             progress.Hide();
+            SetTickCountForTesting({});
             dlg.Hide();
         }
         std::filesystem::remove_all(config);
