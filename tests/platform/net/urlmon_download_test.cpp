@@ -1,5 +1,6 @@
 // The download service against a local server: notification order, cache files and their
 // names, failures, aborts, shutdown and memory use.
+#include "platform/clock.h"
 #include "platform/net/cache.h"
 #include "platform/net/urlmon_ref.h"
 #include "tests/platform/net/urlmon_recorder.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -218,6 +220,25 @@ protected:
             res.set_header("Content-Encoding", coding);
             res.set_content(body, "application/octet-stream");
         });
+        // Pushes back m_nPushBacks times (m_nPushStatus, with m_retryAfter when not empty),
+        // then answers; /flaky fails once, then answers.
+        s.Get("/busy/.*", [this](const httplib::Request&, httplib::Response& res) {
+            ++m_nHits;
+            if (m_nPushBacks > 0) {
+                --m_nPushBacks;
+                res.status = m_nPushStatus;
+                if (!m_retryAfter.empty())
+                    res.set_header("Retry-After", m_retryAfter);
+                return res.set_content("busy", "text/plain");
+            }
+            res.set_content("tone-bytes", "application/octet-stream");
+        });
+        s.Get("/flaky/.*", [this](const httplib::Request&, httplib::Response& res) {
+            if (m_nHits++ == 0)
+                res.status = 500;
+            else
+                res.set_content("tone-bytes", "application/octet-stream");
+        });
         // Megabytes of zeros in a few kilobytes: all of it arrives at once.
         s.Get("/zeros", [](const httplib::Request&, httplib::Response& res) {
             static const std::string body = Compressed(std::string(kZeros, '\0'));
@@ -231,6 +252,8 @@ protected:
         UrlServiceShutdown();
         SetTransferTimeoutsForTesting(0, 0);
         SetBodyLimitsForTesting(0, 0);
+        SetTickCountForTesting({});
+        SetFileTimeForTesting({});
     }
 
     Download Start(const std::string& path, HRESULT* bindResult = nullptr) {
@@ -285,6 +308,10 @@ protected:
         return tone;
     }();
     Lockstep m_lockstep;
+    std::atomic<int> m_nHits{0};
+    std::atomic<int> m_nPushBacks{0};
+    int m_nPushStatus = 429;
+    std::string m_retryAfter;
     TestServer m_server;
 };
 
@@ -665,6 +692,78 @@ TEST_F(DownloadTest, TheBindContextHandsBackThePreviousCallback) {
     context->Release();
     moniker->Release();
     EXPECT_EQ(second->RefCount(), 1u);
+}
+
+// A 429 or 503 asks the client to slow down: the request goes out again after the wait the
+// server names, in seconds or as a date, or after a second when it names none; the callback
+// is told of the wait, and the transfer ends as if nothing had happened. A wait beyond
+// reason is a failure in the server's words.
+TEST_F(DownloadTest, APushBackIsWaitedOutAndTheRequestRepeated) {
+    uint32_t tick = 0;
+    SetTickCountForTesting([&tick] { return tick += 10; });
+    constexpr int64_t kNow = 1445412480; // Wed, 21 Oct 2015 07:28:00 GMT
+    SetFileTimeForTesting([] { return (kNow + 11644473600) * 10000000; });
+    struct Case {
+        int status;
+        std::string retryAfter;
+        uint32_t waitMs;
+        std::string words;
+    } cases[] = {
+        {429, "3", 3000, "HTTP 429 Too Many Requests"},
+        {503, "Wed, 21 Oct 2015 07:28:05 GMT", 5000, "HTTP 503 Service Unavailable"},
+        {429, "", 1000, "HTTP 429 Too Many Requests"},
+    };
+    for (const Case& c : cases) {
+        m_nHits = 0;
+        m_nPushBacks = 1;
+        m_nPushStatus = c.status;
+        m_retryAfter = c.retryAfter;
+        Download d = Start("/busy/Tone.l6t");
+        uint32_t waitTold = 0, repeated = 0;
+        d->onEvent = [&](Recorder&, const Notification& n) {
+            if (n.status == BINDSTATUS_SERVERWAIT)
+                waitTold = tick;
+            else if (n.status == BINDSTATUS_FINDINGRESOURCE && waitTold && !repeated)
+                repeated = tick;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return d->Stopped(); })) << c.retryAfter;
+        EXPECT_EQ(d->Result(), S_OK) << c.retryAfter << ": " << d->Reason();
+        EXPECT_EQ(ReadFile(d->CacheFile()), "tone-bytes");
+        EXPECT_EQ(m_nHits, 2);
+        const Notification* wait = d->Find(BINDSTATUS_SERVERWAIT);
+        ASSERT_NE(wait, nullptr) << c.retryAfter;
+        EXPECT_EQ(wait->text, c.words);
+        EXPECT_EQ(wait->progress, c.waitMs);
+        // The clock moves on between the wait's start and the notification of it.
+        EXPECT_GE(repeated - waitTold + 100, c.waitMs) << c.retryAfter;
+    }
+
+    m_nPushBacks = 1;
+    m_retryAfter = "7200";
+    Download away = Run("/busy/Tone.l6t");
+    EXPECT_EQ(away->Result(), INET_E_DOWNLOAD_FAILURE);
+    EXPECT_EQ(away->Reason(), "the server asked to wait 2 hours");
+    EXPECT_EQ(away->Find(BINDSTATUS_CACHEFILENAMEAVAILABLE), nullptr);
+}
+
+// What failed ahead is no answer: the bind asks afresh. And a transfer ahead told to read
+// only a prefix is cut there from its first byte.
+TEST_F(DownloadTest, TransfersAheadFailNothingAndReadOnlyWhatTheyAreTold) {
+    SetMaxConnections(2);
+    SetUpcomingBinds({UpcomingBind{m_server.Url16("/flaky/Tone.l6t"), {}, 0}});
+    ASSERT_TRUE(PumpUntil([&] { return m_nHits == 1 && CountTransfersAhead() == 0; }));
+    Download flaky = Run("/flaky/Tone.l6t");
+    EXPECT_EQ(flaky->Result(), S_OK) << flaky->Reason();
+    EXPECT_EQ(m_nHits, 2);
+
+    constexpr uint64_t kPrefix = 100000;
+    const std::string huge = "/huge?size=" + std::to_string(64u << 20);
+    SetUpcomingBinds({UpcomingBind{m_server.Url16(huge), {}, kPrefix}});
+    ASSERT_TRUE(PumpUntil([&] { return CountTransfersAhead() == 0; }));
+    Download page = Run(huge);
+    EXPECT_EQ(page->Result(), S_OK) << page->Reason();
+    EXPECT_GT(fs::file_size(page->CacheFile()), kPrefix);
+    EXPECT_LT(fs::file_size(page->CacheFile()), kPrefix + (1u << 20));
 }
 
 } // namespace
