@@ -2,6 +2,7 @@
 
 #include "crawl/CrawlStack.h"
 #include "crawl/SaveFolder.h"
+#include "crawl/ServerWait.h"
 #include "platform/clock.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
@@ -193,6 +194,13 @@ void CCliCrawl::UpdateTotals(bool countOne) {
     Poll();
 }
 
+void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
+    if (event.m_kind != CCrawlEvent::kServerWait)
+        return;
+    m_szServerWait = event.m_nMsLeft > 0 ? ServerWaitText(event) : std::u16string();
+    Poll();
+}
+
 void CCliCrawl::Poll() {
     if (m_bInterrupted)
         m_bCancel = 1;
@@ -217,6 +225,8 @@ std::u16string CCliCrawl::StatusText() const {
     const int64_t seconds = (GetSystemTimeAsFileTime() - m_ftStart) / kFileTimeUnitsPerSecond;
     std::u16string text = Elapsed(seconds < 0 ? 0 : seconds) + u" | " +
                           Number(m_engine.m_outcome.m_nNewTones) + u" stored | " + Bytes(m_nBytes);
+    if (!m_szServerWait.empty())
+        text += u" | " + m_szServerWait;
     if (!m_szTone.empty()) {
         // A tone named by its whole address shows its last part: the page has the room.
         std::u16string_view tone = m_szTone;

@@ -34,6 +34,8 @@ public:
     void ClearLog() override;
     void SetProgress(ULONG max, ULONG pos) override;
     void UpdateTotals(bool countOne) override;
+    // A wait the server asked for shows on the status line until it is over.
+    void OnCrawlEvent(const CCrawlEvent& event) override;
 
 private:
     // The engine, handed the prepared folder once instead of reading a field.
@@ -69,6 +71,7 @@ private:
     int m_nFailedTonesBefore = 0;   // when the current tone began
     int m_nFailedPagesTold = 0;
     int m_nCutPagesTold = 0;
+    std::u16string m_szServerWait; // the wait shown, while one runs
     uint64_t m_nBytes = 0;
     ULONG m_nLastPos = 0;
 };

@@ -1,4 +1,6 @@
 #include "ui/ProgressDialog.h"
+
+#include "crawl/ServerWait.h"
 #include "platform/clock.h"
 #include "platform/text/text.h"
 #include "platform/wx/wxtext.h"
@@ -122,7 +124,23 @@ void CProgressDialog::SetPageStatus(LPCWSTR text) {
 }
 
 void CProgressDialog::SetToneStatus(LPCWSTR text) {
+    m_bShowingWait = false; // the engine's own text replaces a wait shown
     SetBoxText(m_szToneStatus, m_toneBox, text);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::OnCrawlEvent(const CCrawlEvent& event) {
+    if (event.m_kind != CCrawlEvent::kServerWait)
+        return;
+    if (event.m_nMsLeft > 0) {
+        if (!m_bShowingWait)
+            m_szToneBeforeWait = m_szToneStatus;
+        m_bShowingWait = true;
+        SetBoxText(m_szToneStatus, m_toneBox, ServerWaitText(event).c_str());
+    } else if (m_bShowingWait) {
+        m_bShowingWait = false;
+        SetBoxText(m_szToneStatus, m_toneBox, m_szToneBeforeWait.c_str());
+    }
     UpdateTotals(false);
 }
 
