@@ -45,18 +45,22 @@ uint32_t HostThrottle::PushedBack(uint32_t now, std::optional<uint32_t> askedMs)
         m_dwNotBefore = until;
     m_bWaitSet = true;
     m_answers.clear(); // the rate is measured afresh after the wait
+    m_dwResume = m_dwNotBefore;
     return waitMs;
 }
 
 void HostThrottle::SlowThePace(uint32_t now, uint32_t waitMs) {
     while (!m_answers.empty() && !TickReached(m_answers.front() + kRateWindowMs, now))
         m_answers.pop_front();
-    if (m_answers.size() >= 2) {
+    if (TickReached(now, m_dwResume + kRateWindowMs) && m_answers.size() >= 2) {
+        // A whole window since the last wait, and still pushed back: the server let through
+        // what was answered in it.
         m_paceMs = kPaceMargin * kRateWindowMs / static_cast<double>(m_answers.size());
         m_bPaceMeasured = true;
     } else if (m_paceMs > 0) {
-        m_paceMs *= 2;
+        m_paceMs *= kPaceBackOff; // pushed back again before a rate could show
     } else {
+        // The first guess: what came through before the wait, spread over the wait.
         m_paceMs = static_cast<double>(waitMs) /
                    static_cast<double>(std::max<size_t>(1, m_answers.size()));
     }
@@ -68,16 +72,21 @@ void HostThrottle::Answered(uint32_t now) {
     m_answers.push_back(now);
     while (!m_answers.empty() && !TickReached(m_answers.front() + kRateWindowMs, now))
         m_answers.pop_front();
+    if (m_paceMs > 0) {
+        // Faster with every clean answer: quickly while the pace is a guess, gently once it
+        // was measured, so that the server pushes back seldom.
+        m_paceMs *= m_bPaceMeasured ? kMeasuredPaceGrowth : kGuessedPaceGrowth;
+        if (m_paceMs < kMinPaceMs) {
+            m_paceMs = 0;
+            m_bPaceMeasured = false;
+        }
+        return;
+    }
     if (++m_nCleanRun < kCleanRun)
         return;
     m_nCleanRun = 0;
-    if (m_paceMs > 0) {
-        m_paceMs *= m_bPaceMeasured ? kPaceGrowth : kFirstPaceGrowth;
-        if (m_paceMs < kMinPaceMs)
-            m_paceMs = 0, m_bPaceMeasured = false;
-    } else if (m_nLimit < m_nCeiling) {
+    if (m_nLimit < m_nCeiling)
         ++m_nLimit;
-    }
 }
 
 void HostThrottle::Starved(int nAnswering) {

@@ -48,7 +48,7 @@ public:
     // A Retry-After of 0 (or a date already past) still waits: a server that asks again and
     // again must not be asked as fast as the loop runs.
     static constexpr uint32_t kMinWaitMs = 1000;
-    // Clean answers that win back one transfer, or pace a paced server a little faster.
+    // Clean answers that win back one transfer, once the server needs no pace.
     static constexpr int kCleanRun = 20;
 
 private:
@@ -58,8 +58,12 @@ private:
 
     static constexpr uint32_t kRateWindowMs = 1000;
     static constexpr double kPaceMargin = 1.1;
-    static constexpr double kPaceGrowth = 0.95;     // per clean run, once measured
-    static constexpr double kFirstPaceGrowth = 0.7; // per clean run, before that
+    static constexpr double kPaceBackOff = 1.5;
+    // Per clean answer: a guessed pace doubles its rate in about 10 answers, to find the
+    // server's limit soon; a measured one gains 0.6 % in 20, so that the server seldom needs
+    // to push back again (each time costs the crawl its Retry-After).
+    static constexpr double kGuessedPaceGrowth = 0.93;
+    static constexpr double kMeasuredPaceGrowth = 0.9997;
     static constexpr double kMinPaceMs = 2;
 
     int m_nSetting;
@@ -73,6 +77,7 @@ private:
     double m_paceMs = 0; // 0: not paced
     bool m_bPaceMeasured = false;
     uint32_t m_dwNextStart = 0;
+    uint32_t m_dwResume = 0;        // when requests went out again after the last wait
     std::deque<uint32_t> m_answers; // ticks of the last second's clean answers
 };
 
