@@ -70,7 +70,7 @@ bool Binding::OnHeaderLine(std::string_view line) {
         if (!m_bAnswered) {
             m_bAnswered = true;
             if (UrlService* service = UrlService::Get())
-                service->NoteAnswer(m_host, GetTickCount());
+                service->NoteAnswer(m_host, m_dwSent, GetTickCount());
         }
         m_response = Response{}; // each response of a redirect chain speaks for itself
         m_response.statusPhrase = StatusLinePhrase(line);

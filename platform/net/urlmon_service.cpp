@@ -14,10 +14,14 @@ namespace urlmon {
 
 namespace {
 
-// A request that has had no answer for this long, while a later one to its server was
-// answered, waits on a connection its server does not serve (one that serves a connection
-// at a time keeps the others in its backlog). Far above a round trip, far below a stall.
-constexpr uint32_t kUnansweredMs = 1000;
+// A request that has had no answer for many times as long as its server takes to answer,
+// while a later one to the server was answered, waits on a connection the server does not
+// serve (one that serves a connection at a time keeps the others in its backlog). Far above a
+// round trip, far below a stall.
+constexpr double kUnansweredTimes = 8;
+constexpr uint32_t kMinUnansweredMs = 200;
+constexpr uint32_t kMaxUnansweredMs = 2000;
+constexpr double kAnswerWeight = 0.2; // of the latest answer in the average
 
 short ToCurlEvents(short events) {
     return static_cast<short>(((events & POLLIN) ? CURL_WAIT_POLLIN : 0) |
@@ -178,11 +182,19 @@ HostThrottle& UrlService::Host(const std::string& host) {
     return found->second.throttle;
 }
 
-void UrlService::NoteAnswer(const std::string& host, uint32_t now) {
+void UrlService::NoteAnswer(const std::string& host, uint32_t sentAt, uint32_t now) {
     Host(host);
     HostState& state = m_hosts.find(host)->second;
+    const double answerMs = static_cast<double>(now - sentAt);
+    state.answerMs =
+        state.bAnswered ? state.answerMs + kAnswerWeight * (answerMs - state.answerMs) : answerMs;
     state.dwLastAnswer = now;
     state.bAnswered = true;
+}
+
+uint32_t UrlService::HostState::UnansweredMs() const {
+    return std::clamp(static_cast<uint32_t>(kUnansweredTimes * answerMs), kMinUnansweredMs,
+                      kMaxUnansweredMs);
 }
 
 void UrlService::Answered(const std::string& host, uint32_t now) {
@@ -271,11 +283,12 @@ void UrlService::DropAhead(Binding* binding) {
 void UrlService::RestartUnanswered(uint32_t now) {
     std::vector<Ref<Binding>> unanswered;
     for (const auto& [easy, binding] : m_transfers) {
-        if (!binding->IsUnanswered() || !TickReached(now, binding->SentAt() + kUnansweredMs))
+        if (!binding->IsUnanswered())
             continue;
         auto host = m_hosts.find(binding->Host());
         if (host != m_hosts.end() && host->second.bAnswered &&
-            static_cast<int32_t>(host->second.dwLastAnswer - binding->SentAt()) > 0)
+            static_cast<int32_t>(host->second.dwLastAnswer - binding->SentAt()) > 0 &&
+            TickReached(now, binding->SentAt() + host->second.UnansweredMs()))
             unanswered.emplace_back(binding);
     }
     if (unanswered.empty())

@@ -54,7 +54,7 @@ public:
     // What a server answered, for its slow-down state (urlmon_hosts.h): a status line came
     // (the connection is served); a clean answer; a push back, which returns how long the
     // request waits.
-    void NoteAnswer(const std::string& host, uint32_t now);
+    void NoteAnswer(const std::string& host, uint32_t sentAt, uint32_t now);
     void Answered(const std::string& host, uint32_t now);
     uint32_t PushedBack(const std::string& host, uint32_t now, std::optional<uint32_t> askedMs);
     // The tick before which no request to host starts.
@@ -105,6 +105,10 @@ private:
         HostThrottle throttle;
         uint32_t dwLastAnswer = 0;
         bool bAnswered = false;
+        double answerMs = 0; // how long its answers take to begin, on average of late
+        // How long a request may wait for its answer before it is taken for one on a
+        // connection the server does not serve.
+        uint32_t UnansweredMs() const;
     };
 
     struct Upcoming {
