@@ -193,6 +193,19 @@ int main(int argc, char** argv) {
                 PushBack(res, 503);
                 return httplib::Server::HandlerResponse::Handled;
             }
+            const bool trickled =
+                trickleTone >= 0 &&
+                (req.path.starts_with(trickledPrefix) ||
+                 req.path == "/download" + trickledPrefix.substr(0, trickledPrefix.size() - 1));
+            if (trickled) {
+                const std::string& bytes = library.tones[static_cast<size_t>(trickleTone)].bytes;
+                res.set_content_provider(bytes.size(), "application/octet-stream",
+                                         [&bytes](size_t offset, size_t, httplib::DataSink& sink) {
+                                             std::this_thread::sleep_for(std::chrono::seconds(1));
+                                             return sink.write(bytes.data() + offset, 1);
+                                         });
+                return httplib::Server::HandlerResponse::Handled;
+            }
             int hold = delayMs;
             if (req.path.find("l6file") != std::string::npos)
                 hold += toneDelayMs;

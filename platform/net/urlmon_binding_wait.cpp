@@ -9,6 +9,8 @@
 #include "platform/net/urlmon_service.h"
 #include "platform/text/text.h"
 
+#include <algorithm>
+
 namespace urlmon {
 
 namespace {
@@ -50,13 +52,10 @@ uint32_t Binding::GetServerWaitLeft() {
     if (m_state != State::Queued)
         return 0;
     const uint32_t now = GetTickCount();
-    uint32_t until = m_bServerWait ? m_dwWaitUntil : now;
-    if (UrlService* service = UrlService::Get()) {
-        const uint32_t notBefore = service->HostNotBefore(m_host);
-        if (TickReached(notBefore, until))
-            until = notBefore;
-    }
-    return TickReached(now, until) ? 0 : until - now;
+    uint32_t left = m_bServerWait && !TickReached(now, m_dwWaitUntil) ? m_dwWaitUntil - now : 0;
+    if (UrlService* service = UrlService::Get())
+        left = std::max(left, service->HostWaitLeft(m_host, now));
+    return left;
 }
 
 bool Binding::IsDue(uint32_t now) const {
@@ -93,6 +92,7 @@ void Binding::OnPushBack() {
 
 void Binding::Restart() {
     Ref<Binding> keep(this);
+    ++m_nRestarts;
     StopTransfer();
     DiscardCacheFile();
     ForgetResponse();

@@ -25,11 +25,15 @@ public:
     // Whether one more transfer may start at now. A transfer ahead leaves one of the host's
     // transfers to the walk's own request.
     bool CanStart(uint32_t now, bool bAhead) const;
-    // Tick from which a transfer may start, as far as the server's wishes go.
-    uint32_t NotBefore() const { return m_dwNotBefore; }
+    // How long no transfer may start yet because the server asked for a wait; 0 when none.
+    uint32_t WaitLeft(uint32_t now) const {
+        return m_bWaitSet && !TickReached(now, m_dwNotBefore) ? m_dwNotBefore - now : 0;
+    }
     void Started(uint32_t now);
     void Ended() { --m_nRunning; }
     int Running() const { return m_nRunning; }
+    // The server was seen to serve fewer connections than it is given.
+    bool IsStarved() const { return m_nCeiling < m_nSetting; }
     int Limit() const { return m_nLimit; }
 
     // The server pushed back on a request; askedMs is its Retry-After, if it named one.

@@ -22,6 +22,7 @@ constexpr double kUnansweredTimes = 8;
 constexpr uint32_t kMinUnansweredMs = 200;
 constexpr uint32_t kMaxUnansweredMs = 2000;
 constexpr double kAnswerWeight = 0.2; // of the latest answer in the average
+constexpr int kMaxUnansweredDoublings = 5;
 
 short ToCurlEvents(short events) {
     return static_cast<short>(((events & POLLIN) ? CURL_WAIT_POLLIN : 0) |
@@ -206,9 +207,9 @@ uint32_t UrlService::PushedBack(const std::string& host, uint32_t now,
     return Host(host).PushedBack(now, askedMs);
 }
 
-uint32_t UrlService::HostNotBefore(const std::string& host) const {
+uint32_t UrlService::HostWaitLeft(const std::string& host, uint32_t now) const {
     auto found = m_hosts.find(host);
-    return found == m_hosts.end() ? GetTickCount() : found->second.throttle.NotBefore();
+    return found == m_hosts.end() ? 0 : found->second.throttle.WaitLeft(now);
 }
 
 void UrlService::Enqueue(Binding* binding) {
@@ -285,10 +286,20 @@ void UrlService::RestartUnanswered(uint32_t now) {
     for (const auto& [easy, binding] : m_transfers) {
         if (!binding->IsUnanswered())
             continue;
-        auto host = m_hosts.find(binding->Host());
-        if (host != m_hosts.end() && host->second.bAnswered &&
-            static_cast<int32_t>(host->second.dwLastAnswer - binding->SentAt()) > 0 &&
-            TickReached(now, binding->SentAt() + host->second.UnansweredMs()))
+        auto found = m_hosts.find(binding->Host());
+        if (found == m_hosts.end() || !found->second.bAnswered)
+            continue;
+        const HostState& host = found->second;
+        // Each time it goes out again it is given twice as long: a server that is only slow
+        // to answer gets its answer through.
+        const uint32_t allowedMs = host.UnansweredMs()
+                                   << std::min(binding->Restarts(), kMaxUnansweredDoublings);
+        // Answered behind its back (since it went out, in the same millisecond too), or on a
+        // server known to leave connections unserved (where libcurl may have opened one the
+        // server will not serve while its one was busy).
+        const bool bPassedBy = TickReached(host.dwLastAnswer, binding->SentAt());
+        if ((bPassedBy || host.throttle.IsStarved()) &&
+            TickReached(now, binding->SentAt() + allowedMs))
             unanswered.emplace_back(binding);
     }
     if (unanswered.empty())

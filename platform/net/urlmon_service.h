@@ -57,8 +57,8 @@ public:
     void NoteAnswer(const std::string& host, uint32_t sentAt, uint32_t now);
     void Answered(const std::string& host, uint32_t now);
     uint32_t PushedBack(const std::string& host, uint32_t now, std::optional<uint32_t> askedMs);
-    // The tick before which no request to host starts.
-    uint32_t HostNotBefore(const std::string& host) const;
+    // How long no request to host starts yet because the server asked for a wait.
+    uint32_t HostWaitLeft(const std::string& host, uint32_t now) const;
 
     // Transfers ahead (SetUpcomingBinds in urlmon.h).
     void SetUpcoming(std::vector<UpcomingBind> upcoming);
