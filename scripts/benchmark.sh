@@ -289,6 +289,9 @@ cli_crawl() {
     --url "$URL" --folder "$dir/tones" "$@"
 }
 stored() { find "$1" -type f 2>/dev/null | wc -l; }
+# tones DIR: the files in DIR that hold a tone, not a server's refusal (what curl keeps when
+# its retries run out).
+tones() { find "$1" -type f -exec grep -L -x -s 'Too Many Requests' {} + 2>/dev/null | wc -l; }
 
 # limited: every client against the rate limiter, each on a fresh one, in turns.
 limited() {
@@ -333,8 +336,8 @@ limited() {
       source "$dir/$client.txt"
       local pushed
       pushed=$(. "$dir/$client.stats"; echo "$PUSHED_BACK")
-      printf 'Round %d: %-8s %4d files (%d tones distinct) in %7.2f s = %.2f × floor, exit %d, %d answered 429\n' \
-        "$round" "$client" "$(stored "$dir/$client/tones")" "$EXPECTED" "$SECONDS_TAKEN" \
+      printf 'Round %d: %-8s %4d files holding tones (%d distinct tones) in %7.2f s = %.2f × floor, exit %d, %d answered 429\n' \
+        "$round" "$client" "$(tones "$dir/$client/tones")" "$EXPECTED" "$SECONDS_TAKEN" \
         "$(echo "$SECONDS_TAKEN / $floor" | bc -l)" "$EXIT" "$pushed"
     done
     if cmp -s "$lib/free.files" <(files "$dir/crawler/tones"); then
