@@ -23,10 +23,10 @@ namespace urlmon {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-// libcurl's own limits stay above the engine's stall watchdog for tones (20 s without progress
-// and 10 s of grace, then it aborts and tries again): a shorter limit would end a stalled tone
-// first and cost it its retries. They still end a transfer nothing watches, such as a page's,
-// when its server never answers.
+// libcurl's own limits stay above the engine's stall watchdog (20 s without progress and 10 s
+// of grace, then it aborts and tries again): a shorter limit would end a stalled transfer
+// first and cost it its retries. The silence limit is only a last bound on a transfer the walk
+// waits for; one running ahead has none, so that it is not ended before the walk reaches it.
 constexpr long kConnectTimeoutMs = 60000;
 constexpr long kSilentSeconds = 60; // receiving under 1 byte/s for this long ends a transfer
 long g_nConnectTimeoutMs = kConnectTimeoutMs;
