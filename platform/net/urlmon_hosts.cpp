@@ -16,12 +16,12 @@ void HostThrottle::SetMaxConnections(int n) {
         m_nLimit = m_nSetting; // a server that never pushed back gets the new setting at once
 }
 
-bool HostThrottle::CanStart(uint32_t now, bool bAhead) const {
+bool HostThrottle::CanStart(uint32_t now, bool bAhead, int nAhead) const {
     if (m_bWaitSet && !TickReached(now, m_dwNotBefore))
         return false;
     if (m_paceMs > 0 && !TickReached(now, m_dwNextStart))
         return false;
-    return m_nRunning < m_nLimit - (bAhead ? 1 : 0);
+    return m_nRunning < m_nLimit && (!bAhead || nAhead < m_nLimit - 1);
 }
 
 void HostThrottle::Started(uint32_t now) {

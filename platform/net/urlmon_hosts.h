@@ -22,9 +22,9 @@ public:
 
     // The setting changed: the limit and what it may grow back to follow it.
     void SetMaxConnections(int n);
-    // Whether one more transfer may start at now. A transfer ahead leaves one of the host's
-    // transfers to the walk's own request.
-    bool CanStart(uint32_t now, bool bAhead) const;
+    // Whether one more transfer may start at now. Transfers ahead (nAhead of them run now)
+    // leave one of the host's transfers to the walk's own request.
+    bool CanStart(uint32_t now, bool bAhead, int nAhead) const;
     // How long no transfer may start yet because the server asked for a wait; 0 when none.
     uint32_t WaitLeft(uint32_t now) const {
         return m_bWaitSet && !TickReached(now, m_dwNotBefore) ? m_dwNotBefore - now : 0;

@@ -245,8 +245,11 @@ bool UrlService::TryLaunch(Binding& binding, uint32_t now) {
                    m_transfers.size() >= static_cast<size_t>(m_nMaxConnections)))
         return false;
     HostThrottle& host = Host(binding.Host());
-    if (!host.CanStart(now, bAhead) &&
-        (bAhead || !TakeSlotFromAhead(binding.Host()) || !host.CanStart(now, false)))
+    int nAhead = 0;
+    for (const auto& [easy, running] : m_transfers)
+        nAhead += running->IsHeld() && running->Host() == binding.Host();
+    if (!host.CanStart(now, bAhead, nAhead) &&
+        (bAhead || !TakeSlotFromAhead(binding.Host()) || !host.CanStart(now, false, 0)))
         return false;
     binding.Launch(*this);
     return true;

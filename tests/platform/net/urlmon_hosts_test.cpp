@@ -25,11 +25,12 @@ TEST(RetryAfter, SecondsOrAnHttpDate) {
 TEST(HostThrottle, HalvesWhenPushedBackAndGrowsBackOneAtATime) {
     HostThrottle host(4);
     uint32_t now = 1000;
-    EXPECT_TRUE(host.CanStart(now, true));
+    EXPECT_TRUE(host.CanStart(now, true, 0));
     for (int i = 0; i < 3; ++i)
         host.Started(now);
-    EXPECT_FALSE(host.CanStart(now, true)) << "the last one is the walk's";
-    EXPECT_TRUE(host.CanStart(now, false));
+    EXPECT_FALSE(host.CanStart(now, true, 3)) << "the last one is the walk's";
+    EXPECT_TRUE(host.CanStart(now, false, 3));
+    EXPECT_TRUE(host.CanStart(now, true, 2)) << "the walk's own runs: one more ahead";
 
     // Without a Retry-After the wait doubles from a second; nothing starts before it ends.
     EXPECT_EQ(host.PushedBack(now, std::nullopt), 1000u);
@@ -40,10 +41,10 @@ TEST(HostThrottle, HalvesWhenPushedBackAndGrowsBackOneAtATime) {
     EXPECT_EQ(host.Limit(), 1) << "never below one";
     for (int i = 0; i < 3; ++i)
         host.Ended();
-    EXPECT_FALSE(host.CanStart(now + 1999, false));
+    EXPECT_FALSE(host.CanStart(now + 1999, false, 0));
     now += 2000;
-    EXPECT_TRUE(host.CanStart(now, false));
-    EXPECT_FALSE(host.CanStart(now, true)) << "one at a time: nothing ahead";
+    EXPECT_TRUE(host.CanStart(now, false, 0));
+    EXPECT_FALSE(host.CanStart(now, true, 0)) << "one at a time: nothing ahead";
 
     // Clean answers first pace the requests faster, then win back transfers one at a time.
     auto answerRun = [&] {
