@@ -19,7 +19,7 @@ namespace {
 // serve (one that serves a connection at a time keeps the others in its backlog). Far above a
 // round trip, far below a stall.
 constexpr double kUnansweredTimes = 8;
-constexpr uint32_t kMinUnansweredMs = 200;
+constexpr uint32_t kMinUnansweredMs = 100;
 constexpr uint32_t kMaxUnansweredMs = 2000;
 constexpr double kAnswerWeight = 0.2; // of the latest answer in the average
 constexpr int kMaxUnansweredDoublings = 5;
