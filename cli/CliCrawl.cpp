@@ -5,6 +5,7 @@
 #include "crawl/CrawlStack.h"
 #include "crawl/DisplayFormats.h"
 #include "crawl/SaveFolder.h"
+#include "crawl/ServerWait.h"
 #include "platform/clock.h"
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
@@ -177,6 +178,9 @@ void CCliCrawl::OnCrawlEvent(const CCrawlEvent& event) {
     case CCrawlEvent::kPageCut:
         Note(u"page too large to read whole: " + url);
         break;
+    case CCrawlEvent::kServerWait: // shown on the status line until it is over
+        m_szServerWait = event.m_nMsLeft > 0 ? ServerWaitText(event) : std::u16string();
+        break;
     default:
         break;
     }
@@ -202,6 +206,8 @@ std::u16string CCliCrawl::StatusText() {
             FormatBytes(m_meter.Bytes());
     if (rate)
         text += u" at " + FormatBytes(*rate) + u"/s";
+    if (!m_szServerWait.empty())
+        text += u" | " + m_szServerWait;
     if (!m_szToneStatus.empty())
         text += u" | " + m_szToneStatus.substr(0, m_szToneStatus.find(kLineBreak));
     if (!m_szPageStatus.empty()) {

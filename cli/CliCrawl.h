@@ -38,6 +38,7 @@ public:
     void ClearLog() override;
     void SetProgress(ULONG max, ULONG pos) override;
     void UpdateTotals(bool countOne) override;
+    // A wait the server asked for shows on the status line until it is over.
     void OnCrawlEvent(const CCrawlEvent& event) override;
 
 private:
@@ -69,6 +70,7 @@ private:
     // What the progress window would show now, for the status line.
     std::u16string m_szPageStatus;
     std::u16string m_szToneStatus;
+    std::u16string m_szServerWait; // the wait a server asked for, while one runs
     // Pages walked of known, bytes and the rate, for the status line.
     CCrawlMeter m_meter;
 };

@@ -7,9 +7,12 @@
 
 #include "crawl/CrawlOutcome.h"
 #include "crawl/CrawlProgress.h"
+#include "crawl/DownloadCallback.h"
 #include "crawl/FetchAhead.h"
 #include "crawl/HarvestRecord.h"
+#include "crawl/StallWatchdog.h"
 #include "crawl/UrlSet.h"
+#include "platform/com/com_ptr.h"
 #include "platform/files/files.h"
 #include "platform/html/mshtml.h"
 
@@ -52,6 +55,22 @@ protected:
 
 private:
     CFetchAhead m_fetchAhead;
+
+    // What one attempt at loading a page holds until the page has been walked; released in
+    // the reverse order.
+    struct CPageLoad {
+        CComPtr<IMoniker> pMoniker;
+        CComPtr<CPageDownloadCallback> pObserver;
+        CComPtr<IBindCtx> pBindCtx;
+        CComPtr<IHTMLDocument2> pDocument;
+        CComPtr<IPersistMoniker> pPersist;
+        CComPtr<IOleObject> pObject;
+    };
+    // Binds the page and has its document load from the binding; a failure when the load
+    // could not even start (INET_E_INVALID_URL for an address that is none).
+    HRESULT StartPageLoad(LPCWSTR url, CPageLoad& load);
+    // Waits for the document, under the watchdog; false when it gave the transfer up.
+    bool WaitForPage(LPCWSTR url, CPageLoad& load, CStallWatchdog& watchdog);
 
     // One download attempt of a tone; true when a stall asks for another attempt.
     bool AttemptTone(LPCWSTR url, int retriesLeft);

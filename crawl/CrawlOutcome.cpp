@@ -36,6 +36,9 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
     if (outcome.m_nCutPages > 0)
         line +=
             u", " + Counted(outcome.m_nCutPages, u"page", u"pages", u" too large to read whole");
+    if (outcome.m_nServerWaits > 0)
+        line += u", slowed down by the server " +
+                Counted(outcome.m_nServerWaits, u"time", u"times", u"");
     line += u", in " + FormatElapsed(elapsedSeconds);
     if (!outcome.m_szFirstFailure.empty())
         line += u"; " + outcome.m_szFirstFailure;

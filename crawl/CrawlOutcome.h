@@ -19,7 +19,8 @@ struct CCrawlOutcome {
     int m_nNewTones = 0;
     int m_nAlreadyThere = 0;
     int m_nFailedPages = 0;
-    int m_nCutPages = 0; // read only in part: larger than a page may be
+    int m_nCutPages = 0;    // read only in part: larger than a page may be
+    int m_nServerWaits = 0; // times a server asked the crawl to slow down
     int m_nPagesWalked = 0;
     int m_nPagesKnown = 0; // the start page and the distinct numbered page links seen
     // Every tone and page that failed or was read in part, with its address and why.
@@ -73,8 +74,8 @@ private:
 };
 
 // The line the main window keeps after a crawl, for example
-// "35 new tones stored, 12 already there, 1 failed, in 0:00:07", followed by why the first
-// tone or page that failed did, if one failed.
+// "35 new tones stored, 12 already there, 1 failed, slowed down by the server 3 times, in
+// 0:00:07", followed by why the first tone or page that failed did, if one failed.
 std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled, int64_t elapsedSeconds);
 
 // The outcome in short, for a notification: "35 new tones stored, 2 failed".

@@ -4,12 +4,17 @@
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
 #include "crawl/SaveFolder.h"
+#include "crawl/ServerWait.h"
+#include "crawl/StallWatchdog.h"
 #include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
 
 #include <utility>
 
 namespace {
+
+// As many further attempts as a tone gets.
+constexpr int kPageRetries = 2;
 
 bool IsComplete(BSTR readyState) {
     CBstr complete(u"complete");
@@ -121,14 +126,6 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
     wnsprintf(szStatus, MAX_PATH, u"Downloading page\r\n%s", url);
     m_pProgress->SetPageStatus(szStatus);
 
-    // Declared in the reverse of their release order.
-    CComPtr<IMoniker> pMoniker;
-    auto pObserver = CComPtr<CPageDownloadCallback>::Attach(new CPageDownloadCallback(m_pProgress));
-    CComPtr<IBindCtx> pBindCtx;
-    CComPtr<IHTMLDocument2> pDocument;
-    CComPtr<IPersistMoniker> pPersist;
-    CComPtr<IOleObject> pObject;
-
     const bool bStartPage = !std::exchange(m_outcome.m_bStartPageDone, true);
     if (bStartPage)
         m_folderTraits.clear(); // a new crawl asks each folder again: a stick may be another
@@ -139,39 +136,72 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
         CheckCacheFailure(hr, reason);
     };
 
-    HRESULT hr = CreateURLMoniker(nullptr, url, &pMoniker);
-    if (SUCCEEDED(hr))
-        hr = CreateAsyncBindCtx(0, pObserver.get(), nullptr, &pBindCtx);
-    if (FAILED(hr))
-        return failed(hr, u"the address is not valid");
-    CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_ALL, IID_IHTMLDocument2, pDocument.ppv());
-    if (pDocument) {
-        pDocument->QueryInterface(IID_IPersistMoniker, pPersist.ppv());
-        pDocument->QueryInterface(IID_IOleObject, pObject.ppv());
+    // A page gets the attempts a tone gets: a transfer that stalls or trickles is given up
+    // and tried again, and after the last one the page has failed. Every wait ends.
+    CPageLoad load;
+    bool bGivenUp = false;
+    LPCWSTR szGiveUpReason = nullptr;
+    for (int retriesLeft = kPageRetries;; --retriesLeft) {
+        load = CPageLoad{};
+        if (HRESULT hr = StartPageLoad(url, load); FAILED(hr))
+            return failed(hr, hr == INET_E_INVALID_URL ? u"the address is not valid" : nullptr);
+        CStallWatchdog watchdog(m_pProgress, retriesLeft);
+        bGivenUp = !WaitForPage(url, load, watchdog);
+        szGiveUpReason = watchdog.GiveUpReason();
+        if (!bGivenUp || retriesLeft == 0 || m_pProgress->m_bCancel)
+            break;
     }
-    if (!pDocument || !pPersist || !pObject)
-        return failed(E_FAIL, nullptr);
-    pObject->SetClientSite(static_cast<IOleClientSite*>(pObserver.get()));
-    if (FAILED(pPersist->Load(FALSE, pMoniker.get(), pBindCtx.get(), 0)))
-        return failed(E_FAIL, nullptr);
 
+    if (!m_pProgress->m_bCancel) {
+        if (bGivenUp) {
+            failed(E_ABORT, szGiveUpReason);
+        } else if (FAILED(load.pObserver->m_hrResult)) {
+            failed(load.pObserver->m_hrResult, load.pObserver->m_szError);
+        } else if (const PageCut cut = PageCutOf(load.pDocument.get()); cut != PageCut::None) {
+            PageReadInPart(url, LogPageCut(m_pProgress, cut, load.pDocument.get()));
+        }
+    }
+    WalkLinks(url, load.pDocument.get());
+}
+
+HRESULT CCrawlEngine::StartPageLoad(LPCWSTR url, CPageLoad& load) {
+    load.pObserver = CComPtr<CPageDownloadCallback>::Attach(new CPageDownloadCallback(m_pProgress));
+    HRESULT hr = CreateURLMoniker(nullptr, url, &load.pMoniker);
+    if (SUCCEEDED(hr))
+        hr = CreateAsyncBindCtx(0, load.pObserver.get(), nullptr, &load.pBindCtx);
+    if (FAILED(hr))
+        return INET_E_INVALID_URL;
+    CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_ALL, IID_IHTMLDocument2,
+                     load.pDocument.ppv());
+    if (load.pDocument) {
+        load.pDocument->QueryInterface(IID_IPersistMoniker, load.pPersist.ppv());
+        load.pDocument->QueryInterface(IID_IOleObject, load.pObject.ppv());
+    }
+    if (!load.pDocument || !load.pPersist || !load.pObject)
+        return E_FAIL;
+    load.pObject->SetClientSite(static_cast<IOleClientSite*>(load.pObserver.get()));
+    if (FAILED(load.pPersist->Load(FALSE, load.pMoniker.get(), load.pBindCtx.get(), 0)))
+        return E_FAIL;
+    return S_OK;
+}
+
+bool CCrawlEngine::WaitForPage(LPCWSTR url, CPageLoad& load, CStallWatchdog& watchdog) {
+    CServerWaitReport serverWait(m_pProgress, url, m_outcome);
     CBstr readyState;
     while (!m_pProgress->m_bCancel) {
         if (IsComplete(readyState.get()))
             break;
+        const bool bServerWait = serverWait.Poll(*load.pObserver.get());
+        if (watchdog.IsGivenUp(*load.pObserver.get(), bServerWait)) {
+            if (load.pObserver->m_pBinding)
+                load.pObserver->m_pBinding->Abort();
+            return false;
+        }
         m_pProgress->UpdateTotals(false);
         m_record.FlushIfDue();
         PumpOneMessage();
         readyState.Free();
-        pDocument->get_readyState(&readyState);
+        load.pDocument->get_readyState(&readyState);
     }
-
-    if (!m_pProgress->m_bCancel) {
-        if (FAILED(pObserver->m_hrResult)) {
-            failed(pObserver->m_hrResult, pObserver->m_szError);
-        } else if (const PageCut cut = PageCutOf(pDocument.get()); cut != PageCut::None) {
-            PageReadInPart(url, LogPageCut(m_pProgress, cut, pDocument.get()));
-        }
-    }
-    WalkLinks(url, pDocument.get());
+    return true;
 }

@@ -1,5 +1,6 @@
 #include "crawl/DownloadCallback.h"
 #include "platform/clock.h"
+#include "platform/com/com_ptr.h"
 #include "platform/text/text.h"
 
 #include <algorithm>
@@ -77,8 +78,16 @@ HRESULT CDownloadCallback::OnLowResource(DWORD) {
 
 HRESULT CDownloadCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode,
                                       LPCWSTR szStatusText) {
-    if (m_pProgress)
+    // A wait is no part of the body: the bar keeps what it shows.
+    if (ulStatusCode == BINDSTATUS_SERVERWAIT) {
+        ++m_nServerWaits;
+        m_szServerWait = szStatusText ? szStatusText : u"";
+        m_nBytes = 0; // the request goes out afresh
+    } else if (m_pProgress) {
         m_pProgress->SetProgress(ulProgressMax, ulProgress);
+    }
+    if (ulStatusCode == BINDSTATUS_DOWNLOADINGDATA)
+        m_nBytes = ulProgress;
     if (ulStatusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE)
         StrCpyN(m_szCacheFile, szStatusText ? szStatusText : u"", 260);
 
@@ -89,6 +98,14 @@ HRESULT CDownloadCallback::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULO
 
     m_dwLastProgress = GetTickCount();
     return S_OK;
+}
+
+DWORD CDownloadCallback::ServerWaitLeft() const {
+    CComPtr<IBindingHttpInfo> pHttp;
+    if (!m_pBinding || FAILED(m_pBinding->QueryInterface(IID_IBindingHttpInfo, pHttp.ppv())) ||
+        !pHttp)
+        return 0;
+    return pHttp->GetServerWaitLeft();
 }
 
 HRESULT CDownloadCallback::OnStopBinding(HRESULT hresult, LPCWSTR szError) {

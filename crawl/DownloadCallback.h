@@ -45,6 +45,15 @@ public:
     WCHAR m_szError[260];
     // "Name: value\r\n" lines the request carries besides the service's own; empty for none.
     std::u16string m_szRequestHeaders;
+    // Body bytes received so far by the current request (the watchdog tells a trickle by it).
+    uint64_t m_nBytes = 0;
+    // Times the server asked this transfer to slow down, and its words the last time.
+    int m_nServerWaits = 0;
+    std::u16string m_szServerWait;
+
+    // Milliseconds until the transfer's request goes out again, while it waits because its
+    // server asked it to slow down; 0 otherwise.
+    DWORD ServerWaitLeft() const;
 
 protected:
     virtual ~CDownloadCallback();

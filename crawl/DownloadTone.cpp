@@ -4,6 +4,8 @@
 #include "crawl/DownloadCallback.h"
 #include "crawl/MessagePump.h"
 #include "crawl/SaveFolder.h"
+#include "crawl/ServerWait.h"
+#include "crawl/StallWatchdog.h"
 #include "naming/Naming.h"
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
@@ -11,13 +13,7 @@
 
 namespace {
 
-constexpr DWORD kStallMs = 20000;
-constexpr DWORD kGraceMs = 10000;
 constexpr long kNotModified = 304;
-constexpr LPCWSTR kRetryMessage =
-    u"This download seems to be stuck, I'm about to give up and retry this download!";
-constexpr LPCWSTR kSkipMessage =
-    u"This download seems to be stuck, I'm about to give up on this download and skip it!";
 
 // The name shown while a tone downloads: the value after "pmw_filename=" up to the next
 // '/', or else the URL's tail; percent escapes decoded up to a '?' or '#'.
@@ -97,33 +93,25 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
     wnsprintf(szStatus, 1024, u"BindToStorage returned 0x%08x", static_cast<unsigned>(hr));
     m_pProgress->AppendLog(szStatus);
 
-    // Wait for the stop, with the stall watchdog: more than 20 s without a progress
-    // notification opens a grace period; 10 s into it the transfer is aborted.
-    bool bStalled = false;
-    bool bStuckLogged = false;
+    // Wait for the stop, with the stall watchdog (crawl/StallWatchdog.h), which rests while
+    // the server has asked the transfer to wait.
+    CStallWatchdog watchdog(m_pProgress, retriesLeft);
     bool bRetry = false;
-    DWORD dwGraceStart = 0;
-    while (!m_pProgress->m_bCancel) {
-        if (pObserver->m_bDone)
-            break;
-        DWORD dwNow = GetTickCount();
-        if (dwNow - pObserver->m_dwLastProgress <= kStallMs) {
-            bStalled = false;
-        } else if (!bStalled) {
-            bStalled = true;
-            bStuckLogged = false;
-            dwGraceStart = dwNow;
-        } else if (dwNow - dwGraceStart >= kGraceMs) {
-            AbortBinding(pObserver.get());
-            bRetry = true;
-            break;
-        } else if (!bStuckLogged) {
-            bStuckLogged = true;
-            m_pProgress->AppendLog(retriesLeft != 0 ? kRetryMessage : kSkipMessage);
+    {
+        CServerWaitReport serverWait(m_pProgress, url, m_outcome);
+        while (!m_pProgress->m_bCancel) {
+            if (pObserver->m_bDone)
+                break;
+            const bool bServerWait = serverWait.Poll(*pObserver.get());
+            if (watchdog.IsGivenUp(*pObserver.get(), bServerWait)) {
+                AbortBinding(pObserver.get());
+                bRetry = true;
+                break;
+            }
+            m_pProgress->UpdateTotals(false);
+            m_record.FlushIfDue();
+            PumpOneMessage();
         }
-        m_pProgress->UpdateTotals(false);
-        m_record.FlushIfDue();
-        PumpOneMessage();
     }
 
     if (m_pProgress->m_bCancel)
@@ -133,7 +121,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
         return false;
     if (bRetry) {
         if (retriesLeft == 0) // the last attempt stalled too
-            ToneNotFetched(url, szName, u"the server stopped sending it, three times");
+            ToneNotFetched(url, szName, watchdog.GiveUpReason());
         return true;
     }
     if (FAILED(pObserver->m_hrResult)) {

@@ -1,6 +1,7 @@
 // Looking ahead of the walk: which addresses it will ask for next, in its own order.
 #include "crawl/FetchAhead.h"
 
+#include "platform/html/mshtml.h"
 #include "platform/net/urlmon.h"
 #include "platform/text/text.h"
 
@@ -108,7 +109,9 @@ bool CFetchAhead::Scan(const UrlSet& visited) {
 void CFetchAhead::Tell() {
     std::vector<UpcomingBind> upcoming;
     upcoming.reserve(m_list.size());
+    const uint64_t pageLimit = GetPageReadLimit();
     for (const CEntry& entry : m_list)
-        upcoming.push_back(UpcomingBind{entry.szAddress, entry.szHeaders});
+        upcoming.push_back(
+            UpcomingBind{entry.szAddress, entry.szHeaders, entry.bPage ? pageLimit : 0});
     SetUpcomingBinds(std::move(upcoming));
 }

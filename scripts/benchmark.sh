@@ -6,6 +6,8 @@
 #   scripts/benchmark.sh [--cli] --full-pager [PAGES] [TONES_PER_PAGE] [ROUNDS]
 #   scripts/benchmark.sh [--cli] --series [ROUNDS]
 #   scripts/benchmark.sh --recrawl [PAGES] [TONES_PER_PAGE]
+#   scripts/benchmark.sh --limit R [PAGES] [TONES_PER_PAGE] [ROUNDS]   (default 50 × 20, 1 round)
+#   scripts/benchmark.sh --servers [--trickle]
 # --cli adds, in every round, the same crawl through the command line (pmcrawler --url
 # --folder, no display), so the two front ends are measured side by side; the three take
 # turns at going first. Its time is the whole run of the command, start and exit included,
@@ -25,6 +27,17 @@
 # changed on the server and one stored file deleted between the crawls. Wget with -N does the
 # same crawls. For every crawl it prints wall time, requests and tone body bytes as the demo
 # server counted them, and checks the folder.
+# --limit R serves the library through the demo server's own rate limiter: R requests a
+# second with a burst of 5, the rest answered 429 with Retry-After: 1 (no other server needed).
+# Each round runs, each against a fresh limiter and in turns, the crawler's command line (with
+# --connections, default 4), Wget with --retry-on-http-error=429,503 and curl --retry over
+# the same addresses; it prints the tones each stored, its wall time against the floor
+# (requests ÷ R) and whether the crawler's folder is the one an unlimited crawl stores.
+# --servers crawls, through the command line, with the default setting and with one
+# connection, a server that answers 503 with Retry-After: 1 to a second request in flight, and
+# one that serves one connection at a time, keeping it open; --trickle adds a library one of
+# whose tones comes at a byte a second (it takes some minutes). It prints each crawl's exit
+# status, tones stored and wall time.
 # Each round writes into fresh folders and nothing is deleted until the end: on file systems
 # that avoid reusing recently freed inodes, deleting thousands of files just before a round
 # slows whoever creates files next. The order alternates so neither client always goes first.
@@ -33,6 +46,8 @@ cd "$(dirname "$0")/.."
 MODE=single
 SHAPE=default
 CLI=
+TRICKLE=
+LIMIT=0
 RTT=0
 CONNECTIONS=4
 while :; do
@@ -40,6 +55,9 @@ while :; do
   --series) MODE=series SHAPE=full-pager; shift ;;
   --full-pager) SHAPE=full-pager; shift ;;
   --recrawl) MODE=recrawl; shift ;;
+  --limit) MODE=limit LIMIT=$2; shift 2 ;;
+  --servers) MODE=servers; shift ;;
+  --trickle) TRICKLE=1; shift ;;
   --cli) CLI=1; shift ;;
   --rtt) RTT=$2; shift 2 ;;
   --connections) CONNECTIONS=$2; shift 2 ;;
@@ -50,6 +68,10 @@ if [ "$MODE" = series ]; then
   SIZES=(50 200 800)
   TONES=20
   ROUNDS=${1:-3}
+elif [ "$MODE" = limit ]; then
+  SIZES=("${1:-50}")
+  TONES=${2:-20}
+  ROUNDS=${3:-1}
 else
   SIZES=("${1:-200}")
   TONES=${2:-20}
@@ -248,6 +270,113 @@ report() {
 # files DIR: name and checksum of every file, sorted.
 files() { (cd "$1" && find . -type f -print0 | xargs -0 sha256sum | LC_ALL=C sort); }
 
+# timed LABEL DIR COMMAND...: runs the command, keeps its wall time and exit status in
+# DIR/LABEL.txt.
+timed() {
+  local label=$1 dir=$2 start end status=0
+  shift 2
+  start=$(date +%s.%N)
+  "$@" >"$dir/$label.log" 2>&1 || status=$?
+  end=$(date +%s.%N)
+  echo "SECONDS_TAKEN=$(echo "$end - $start" | bc) EXIT=$status" >"$dir/$label.txt"
+}
+# cli_crawl DIR [ARGS...]: the command line crawls URL into DIR/tones.
+cli_crawl() {
+  local dir=$1
+  shift
+  mkdir -p "$dir/tmp"
+  XDG_STATE_HOME="$dir/state" TMPDIR="$dir/tmp" env -u DISPLAY "$WORK/pmcrawler-bench" \
+    --url "$URL" --folder "$dir/tones" "$@"
+}
+stored() { find "$1" -type f 2>/dev/null | wc -l; }
+# tones DIR: the files in DIR that hold a tone, not a server's refusal (what curl keeps when
+# its retries run out).
+tones() { find "$1" -type f -exec grep -L -x -s 'Too Many Requests' {} + 2>/dev/null | wc -l; }
+
+# limited: every client against the rate limiter, each on a fresh one, in turns.
+limited() {
+  local lib="$WORK/lib-limit" requests floor
+  mkdir -p "$lib"
+  LIB=$lib
+  PAGES=${SIZES[0]}
+  serve "$lib" 0 "$lib/free.stats"
+  cli_crawl "$lib/free" --quiet --connections "$CONNECTIONS" >/dev/null 2>&1 || true
+  unserve
+  files "$lib/free/tones" >"$lib/free.files"
+  EXPECTED=$(wc -l <"$lib/expected.txt")
+  requests=$(. "$lib/free.stats"; echo "$REQUESTS")
+  floor=$(echo "$requests / $LIMIT" | bc -l)
+  printf 'Rate limiter: %d requests/s, burst 5, 429 + Retry-After: 1; %d pages × %d tones, %d requests, floor %.1f s\n' \
+    "$LIMIT" "$PAGES" "$TONES" "$requests" "$floor"
+  local clients=(crawler wget curl)
+  for round in $(seq "$ROUNDS"); do
+    local dir="$lib/round-$round" first=$(((round - 1) % 3))
+    mkdir -p "$dir"
+    for i in 0 1 2; do
+      local client=${clients[$(((first + i) % 3))]}
+      serve "$lib" 0 "$dir/$client.stats" --limit "$LIMIT" --urls "$dir/urls.all"
+      BASE=$(echo "$URL" | sed -E 's#^(https?://[^/]+).*#\1#')
+      case $client in
+      crawler) timed crawler "$dir" cli_crawl "$dir/crawler" --connections "$CONNECTIONS" ;;
+      wget)
+        timed wget "$dir" wget -q -r -l inf -nd -np --content-disposition -t 20 \
+          --retry-on-http-error=429,503 --accept-regex '(library\.html|l6file)' \
+          -P "$dir/wget/tones" "$URL" ;;
+      curl)
+        # curl cannot walk pages: it fetches every address the walk asks for.
+        mkdir -p "$dir/curl/tones"
+        awk -v base="$BASE" '{ printf "url = \"%s%s\"\noutput = \"f%d\"\n", base, $0, NR }' \
+          "$dir/urls.all" >"$dir/curl.cfg"
+        timed curl "$dir" sh -c "cd '$dir/curl/tones' && curl -s --retry 20 --parallel --parallel-max $CONNECTIONS -K '$dir/curl.cfg'" ;;
+      esac
+      unserve
+    done
+    for client in "${clients[@]}"; do
+      # shellcheck disable=SC1090
+      source "$dir/$client.txt"
+      local pushed
+      pushed=$(. "$dir/$client.stats"; echo "$PUSHED_BACK")
+      printf 'Round %d: %-8s %4d files holding tones (%d distinct tones) in %7.2f s = %.2f × floor, exit %d, %d answered 429\n' \
+        "$round" "$client" "$(tones "$dir/$client/tones")" "$EXPECTED" "$SECONDS_TAKEN" \
+        "$(echo "$SECONDS_TAKEN / $floor" | bc -l)" "$EXIT" "$pushed"
+    done
+    if cmp -s "$lib/free.files" <(files "$dir/crawler/tones"); then
+      echo "         the crawler's folder is byte for byte the unlimited crawl's"
+    else
+      echo "         the crawler's folder DIFFERS from the unlimited crawl's"
+    fi
+  done
+}
+
+# servers: servers that push back, crawled with the setting and with one connection.
+servers() {
+  local lib="$WORK/lib-servers"
+  mkdir -p "$lib"
+  LIB=$lib
+  local cases=("1 10 --busy-when-concurrent --delay-ms 20" "1 6 --one-connection"
+    "10 20 --one-connection")
+  [ -n "$TRICKLE" ] && cases+=("1 3 --trickle-tone 1")
+  local n=0
+  for c in "${cases[@]}"; do
+    read -r PAGES TONES args <<<"$c"
+    n=$((n + 1))
+    # shellcheck disable=SC2086
+    for connections in "$CONNECTIONS" 1; do
+      local dir="$lib/case-$n-$connections"
+      mkdir -p "$dir"
+      serve "$lib" 0 "$dir/server.stats" $args
+      EXPECTED=$(wc -l <"$lib/expected.txt")
+      timed crawl "$dir" cli_crawl "$dir" --connections "$connections"
+      unserve
+      # shellcheck disable=SC1090
+      source "$dir/crawl.txt"
+      printf '%-40s --connections %-2d exit %d, %d of %d tones stored, %7.2f s; %s\n' \
+        "$PAGES × $TONES $args" "$connections" "$EXIT" "$(stored "$dir/tones")" "$EXPECTED" \
+        "$SECONDS_TAKEN" "$(tail -n 1 "$dir/crawl.log")"
+    done
+  done
+}
+
 # recrawl SCENARIO: two crawls into one folder by each client; with "changed", tone 0 changes
 # on the server and the stored copy of tone 2 is deleted between them.
 recrawl() {
@@ -320,6 +449,14 @@ recrawl() {
 }
 
 : >"$WORK/series.txt"
+if [ "$MODE" = limit ]; then
+  limited
+  exit 0
+fi
+if [ "$MODE" = servers ]; then
+  servers
+  exit 0
+fi
 if [ "$MODE" = recrawl ]; then
   PAGES=${SIZES[0]}
   recrawl unchanged

@@ -1,5 +1,7 @@
 #include "ui/ProgressDialog.h"
+
 #include "crawl/DisplayFormats.h"
+#include "crawl/ServerWait.h"
 #include "platform/clock.h"
 #include "platform/text/text.h"
 #include "platform/wx/wxtext.h"
@@ -125,7 +127,24 @@ void CProgressDialog::SetPageStatus(LPCWSTR text) {
 }
 
 void CProgressDialog::SetToneStatus(LPCWSTR text) {
+    m_bShowingWait = false; // the engine's own text replaces a wait shown
     SetBoxText(m_szToneStatus, m_toneBox, text);
+    UpdateTotals(false);
+}
+
+void CProgressDialog::OnCrawlEvent(const CCrawlEvent& event) {
+    m_meter.OnCrawlEvent(event);
+    if (event.m_kind != CCrawlEvent::kServerWait)
+        return;
+    if (event.m_nMsLeft > 0) {
+        if (!m_bShowingWait)
+            m_szToneBeforeWait = m_szToneStatus;
+        m_bShowingWait = true;
+        SetBoxText(m_szToneStatus, m_toneBox, ServerWaitText(event).c_str());
+    } else if (m_bShowingWait) {
+        m_bShowingWait = false;
+        SetBoxText(m_szToneStatus, m_toneBox, m_szToneBeforeWait.c_str());
+    }
     UpdateTotals(false);
 }
 
@@ -190,10 +209,6 @@ void CProgressDialog::UpdateTotals(bool countOne) {
     m_totals->SetLabelText(ToWx(m_szTotals));
 
     m_ftNextRefresh = SaturatingAdd(now, kOneSecond);
-}
-
-void CProgressDialog::OnCrawlEvent(const CCrawlEvent& event) {
-    m_meter.OnCrawlEvent(event);
 }
 
 // The labels are native text, so a screen reader reads them as it reads the totals line; each

@@ -30,6 +30,7 @@ public:
     void ClearLog() override;
     void SetProgress(ULONG max, ULONG pos) override;
     void UpdateTotals(bool countOne) override;
+    // A wait the server asked for shows in the tone box, with the time left, until it is over.
     void OnCrawlEvent(const CCrawlEvent& event) override;
 
     // Hands every deferred repaint to the screen now (before the window is hidden).
@@ -83,6 +84,9 @@ private:
 
     std::u16string m_szPageStatus;
     std::u16string m_szToneStatus;
+    // The tone box's text from before a wait on the server, while the box shows the wait.
+    std::u16string m_szToneBeforeWait;
+    bool m_bShowingWait = false;
     std::u16string m_szLog;
     // How much of the log the native control holds; npos after the log was emptied.
     size_t m_nLogHandedOver = 0;

@@ -99,3 +99,6 @@ struct IHTMLDocumentLoadInfo : IUnknown {
 
 // The class factory of CLSID_HTMLDocument (used by CoCreateInstance).
 HRESULT CreateHTMLDocument(REFIID riid, void** ppv);
+// How much of a page a new document reads (16 MiB): a page fetched ahead of the walk is cut
+// there too, from its first byte.
+uint64_t GetPageReadLimit();

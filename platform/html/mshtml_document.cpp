@@ -241,3 +241,7 @@ HRESULT CreateHTMLDocument(REFIID riid, void** ppv) {
     document->Release();
     return hr;
 }
+
+uint64_t GetPageReadLimit() {
+    return LimitsForTesting().value_or(HtmlParseLimits{}).maxPageBytes;
+}

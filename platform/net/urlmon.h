@@ -51,6 +51,12 @@ constexpr ULONG BINDSTATUS_ENDDOWNLOADDATA = 6;
 constexpr ULONG BINDSTATUS_SENDINGREQUEST = 11;
 constexpr ULONG BINDSTATUS_MIMETYPEAVAILABLE = 13;
 constexpr ULONG BINDSTATUS_CACHEFILENAMEAVAILABLE = 14;
+// The program's own: the server asked to slow down (429 or 503). The request is repeated
+// once the wait is over (IBindingHttpInfo::GetServerWaitLeft); the text is the server's
+// answer ("HTTP 429 Too Many Requests"), the progress the wait in milliseconds. A wait that
+// is too long ends the transfer as failed instead, with words such as "the server asked to
+// wait 2 hours".
+constexpr ULONG BINDSTATUS_SERVERWAIT = 100;
 
 // OnDataAvailable flags and medium types.
 constexpr DWORD BSCF_FIRSTDATANOTIFICATION = 0x1;
@@ -108,6 +114,8 @@ struct IBindingHttpInfo : IUnknown {
     // The final response's validators as sent; empty when it sent none.
     virtual std::u16string GetETag() = 0;
     virtual std::u16string GetLastModified() = 0;
+    // Milliseconds until a request the server pushed back on is repeated; 0 while none waits.
+    virtual uint32_t GetServerWaitLeft() = 0;
 };
 
 // Offered by a bind-status callback that adds request headers. The service asks it once,
@@ -178,11 +186,16 @@ bool DeleteUrlCacheEntry(LPCWSTR url);
 // early, with at most SetMaxConnections transfers running in all. A later bind of the same
 // address with the same headers takes over the transfer ahead: its notifications so far are
 // replayed to the new callback in their order, then the rest follows as usual. A bind whose
-// headers differ aborts the one ahead and starts afresh. Each call replaces the list; what
+// headers differ aborts the one ahead and starts afresh, and so does a bind whose transfer
+// ahead failed: what happens ahead never costs the bind an attempt. A transfer ahead leaves
+// one of its server's transfers to the binds, and a bind that finds its server's transfers
+// all taken by transfers ahead takes one back. Each call replaces the list; what
 // is no longer on it is aborted and its cache file removed, so an empty list ends them all.
 struct UpcomingBind {
     std::u16string url;
     std::u16string extraHeaders; // as IHttpNegotiate gives them; empty for none
+    // Read only this much of the body (IBindingBodyLimit), from its first byte; 0 for all.
+    uint64_t readOnlyPrefix = 0;
 };
 void SetUpcomingBinds(std::vector<UpcomingBind> upcoming);
 // At most n transfers at once, and at most n connections to one host (n from 1). 1 makes

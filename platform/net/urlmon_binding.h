@@ -41,11 +41,32 @@ public:
     long GetResponseStatus() override;
     std::u16string GetETag() override;
     std::u16string GetLastModified() override;
+    uint32_t GetServerWaitLeft() override;
     // IBindingBodyLimit
     void ReadOnlyPrefix(uint64_t maxBytes) override;
 
-    // Starts the transfer; a URL that cannot be fetched ends with a posted OnStopBinding.
+    // Starts the transfer once its server may be asked (the service admits it); a URL that
+    // cannot be fetched ends with a posted OnStopBinding.
     void Start(UrlService& service);
+    // The service admits the queued transfer: its request goes out now.
+    void Launch(UrlService& service);
+    // Waits for the service's admission: not started, or repeated after the server pushed back.
+    bool IsQueued() const { return m_state == State::Queued; }
+    // Not before this tick, when the server asked this request to wait.
+    bool IsDue(uint32_t now) const;
+    // The server the transfer goes to ("http://host:port"), which shares its slow-down state.
+    const std::string& Host() const { return m_host; }
+    // The request went out and no answer has begun since; when it went out.
+    bool IsUnanswered() const {
+        return m_state == State::Running && m_bRequestSent && !m_bAnswered;
+    }
+    uint32_t SentAt() const { return m_dwSent; }
+    // Times the request went out again unanswered.
+    int Restarts() const { return m_nRestarts; }
+    bool IsAnswered() const { return m_bAnswered; }
+    // Its connection went unanswered while another one to its server was answered: the
+    // request goes out again, to a connection the server serves.
+    void Restart();
     // The service's word that libcurl has finished the transfer.
     void OnTransferDone(CURLcode code);
     // Service shutdown, or a transfer ahead nobody will take over: stops without delivering
@@ -54,7 +75,12 @@ public:
 
     const std::u16string& ExtraHeaders() const { return m_extraHeaders; }
     // Running ahead: started, not finished and not taken over yet.
-    bool IsRunningAhead() const { return m_bHeld && m_state == State::Running; }
+    bool IsRunningAhead() const {
+        return m_bHeld && (m_state == State::Running || m_state == State::Queued);
+    }
+    bool IsHeld() const { return m_bHeld; }
+    // Ended as a failure, still ahead: no bind must take this over as its answer.
+    bool HasFailed() const { return m_state == State::Finished && FAILED(m_hrStop); }
     // A bind takes over a binding ahead: callback becomes its callback...
     void Claim(IBindStatusCallback* callback);
     // ...and, once OnStartBinding has accepted it, what it kept is queued on the pump in its
@@ -64,6 +90,7 @@ public:
 private:
     enum class State {
         Created,  // not started
+        Queued,   // waits for the service to admit it: its server's slots, pace or wish
         Running,  // transfer in flight
         Finished, // transfer over, OnStopBinding queued
         Stopped,  // OnStopBinding delivered, or cancelled at shutdown: nothing more is said
@@ -75,12 +102,20 @@ private:
     static size_t WriteCallback(char* data, size_t size, size_t count, void* self);
     static int PrereqCallback(void* self, char*, char*, int, int);
 
+    // libcurl ends a transfer that receives nothing for a minute: one nothing else watches.
+    void LimitSilence();
     // The extra request headers (what the callback's IHttpNegotiate gave), onto the transfer.
     void AddRequestHeaders();
 
     // What the body's receiver tells libcurl: go on, hold the data back until the next pump
     // pass, or stop.
     enum class Flow { Go, Yield, Stop };
+
+    // The server asked to slow down: the request waits, as long as asked within bounds,
+    // and goes out again; or, asked to wait too long, the transfer fails with its words.
+    void OnPushBack();
+    // What the last response said is forgotten: the request goes out afresh.
+    void ForgetResponse();
 
     // libcurl callbacks; false stops the transfer.
     bool OnHeaderLine(std::string_view line);
@@ -133,10 +168,20 @@ private:
     std::vector<std::function<void()>> m_held;
 
     CurlUrl m_pUrl;              // the address asked for; outlives m_easy
+    std::u16string m_szHost;     // as the observer is told it
+    std::string m_host;          // the slow-down state's key
     CurlSlist m_pHeaders;        // the callback's request headers; outlive m_easy
     CURL* m_easy = nullptr;      // owned while the transfer runs
     bool m_bConditional = false; // the request carries validators: a 304 is an answer
     bool m_bRequestSent = false;
+    uint32_t m_dwSent = 0;    // tick the request went out
+    int m_nRestarts = 0; // times the request went out again unanswered
+    bool m_bAnswered = false; // a status line came since
+    // Waiting because the server pushed back: until this tick, and how long in all so far.
+    bool m_bServerWait = false;
+    uint32_t m_dwWaitUntil = 0;
+    uint64_t m_nWaitedMs = 0;
+    bool m_bPushedBack = false;               // the response is a 429 or 503
     char m_szCurlError[CURL_ERROR_SIZE] = {}; // libcurl's own words for a failure
 
     // The response being received (each redirect starts a new one).
@@ -149,6 +194,7 @@ private:
         std::string statusPhrase;
         std::string etag;
         std::string lastModified;
+        std::string retryAfter;
     } m_response;
     long m_nStatus = 0;          // of the final response
     bool m_bNotModified = false; // a 304 to a conditional request: no body, no cache file

@@ -3,6 +3,9 @@
 #include "platform/net/urlmon_headers.h"
 #include "platform/text/text_ascii.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -156,6 +159,33 @@ std::string UrlScheme(std::string_view url) {
             return {};
     }
     return {};
+}
+
+} // namespace urlmon
+
+namespace urlmon {
+
+std::optional<uint32_t> RetryAfterMs(std::string_view value, int64_t nowUnixSeconds) {
+    value = TrimHeaderValue(value);
+    if (value.empty())
+        return std::nullopt;
+    constexpr uint64_t kMaxMs = UINT32_MAX;
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        uint64_t seconds = 0;
+        for (char c : value) {
+            seconds = seconds * 10 + static_cast<uint64_t>(c - '0');
+            if (seconds * 1000 > kMaxMs)
+                return static_cast<uint32_t>(kMaxMs);
+        }
+        return static_cast<uint32_t>(seconds * 1000);
+    }
+    const time_t date = curl_getdate(std::string(value).c_str(), nullptr);
+    if (date < 0)
+        return std::nullopt;
+    const int64_t seconds = static_cast<int64_t>(date) - nowUnixSeconds;
+    if (seconds <= 0)
+        return 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(seconds) * 1000, kMaxMs));
 }
 
 } // namespace urlmon

@@ -1,6 +1,7 @@
 // Reading what a server says about a response: its file name and its media type.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,5 +25,14 @@ std::string MediaType(std::string_view contentType);
 
 // The scheme of an absolute URL in lower case; empty when the text starts with none.
 std::string UrlScheme(std::string_view url);
+
+} // namespace urlmon
+
+namespace urlmon {
+
+// How long a Retry-After value asks to wait, in milliseconds: delta-seconds, or an HTTP date
+// against nowUnixSeconds (a date already past is 0). Nothing when the value is neither.
+// Waits beyond what 32 bits hold are cut to that.
+std::optional<uint32_t> RetryAfterMs(std::string_view value, int64_t nowUnixSeconds);
 
 } // namespace urlmon

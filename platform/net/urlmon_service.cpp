@@ -1,6 +1,7 @@
 // The download service's engine: libcurl's multi interface advanced from the message pump.
 #include "platform/net/urlmon_service.h"
 
+#include "platform/clock.h"
 #include "platform/net/urlmon_binding.h"
 #include "platform/pump/pump.h"
 
@@ -12,6 +13,16 @@
 namespace urlmon {
 
 namespace {
+
+// A request that has had no answer for many times as long as its server takes to answer,
+// while a later one to the server was answered, waits on a connection the server does not
+// serve (one that serves a connection at a time keeps the others in its backlog). Far above a
+// round trip, far below a stall.
+constexpr double kUnansweredTimes = 8;
+constexpr uint32_t kMinUnansweredMs = 100;
+constexpr uint32_t kMaxUnansweredMs = 2000;
+constexpr double kAnswerWeight = 0.2; // of the latest answer in the average
+constexpr int kMaxUnansweredDoublings = 5;
 
 short ToCurlEvents(short events) {
     return static_cast<short>(((events & POLLIN) ? CURL_WAIT_POLLIN : 0) |
@@ -102,12 +113,16 @@ bool UrlService::Add(CURL* easy, Binding* binding) {
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK)
         return false;
     m_transfers[easy] = binding;
+    Host(binding->Host()).Started(GetTickCount());
     return true;
 }
 
 void UrlService::Remove(CURL* easy) {
-    if (m_transfers.erase(easy) == 0)
+    auto found = m_transfers.find(easy);
+    if (found == m_transfers.end())
         return;
+    Host(found->second->Host()).Ended();
+    m_transfers.erase(found);
     curl_multi_remove_handle(m_multi, easy);
     std::erase(m_yielded, easy);
 }
@@ -154,12 +169,164 @@ void UrlService::Advance() {
         Ref<Binding> binding(found->second);
         binding->OnTransferDone(result);
     }
+    const uint32_t now = GetTickCount();
+    RestartUnanswered(now);
+    StartQueued();
     if (!finished.empty())
         StartAhead();
 }
 
+HostThrottle& UrlService::Host(const std::string& host) {
+    auto found = m_hosts.find(host);
+    if (found == m_hosts.end())
+        found = m_hosts.emplace(host, HostState{HostThrottle(m_nMaxConnections)}).first;
+    return found->second.throttle;
+}
+
+void UrlService::NoteAnswer(const std::string& host, uint32_t sentAt, uint32_t now) {
+    Host(host);
+    HostState& state = m_hosts.find(host)->second;
+    const double answerMs = static_cast<double>(now - sentAt);
+    state.answerMs =
+        state.bAnswered ? state.answerMs + kAnswerWeight * (answerMs - state.answerMs) : answerMs;
+    state.dwLastAnswer = now;
+    state.bAnswered = true;
+}
+
+uint32_t UrlService::HostState::UnansweredMs() const {
+    return std::clamp(static_cast<uint32_t>(kUnansweredTimes * answerMs), kMinUnansweredMs,
+                      kMaxUnansweredMs);
+}
+
+void UrlService::Answered(const std::string& host, uint32_t now) {
+    Host(host).Answered(now);
+}
+
+uint32_t UrlService::PushedBack(const std::string& host, uint32_t now,
+                                std::optional<uint32_t> askedMs) {
+    return Host(host).PushedBack(now, askedMs);
+}
+
+uint32_t UrlService::HostWaitLeft(const std::string& host, uint32_t now) const {
+    auto found = m_hosts.find(host);
+    return found == m_hosts.end() ? 0 : found->second.throttle.WaitLeft(now);
+}
+
+void UrlService::Enqueue(Binding* binding) {
+    m_queued.emplace_back(binding);
+    StartQueued();
+}
+
+void UrlService::StartQueued() {
+    if (m_queued.empty())
+        return;
+    std::vector<Ref<Binding>> queued = std::move(m_queued);
+    m_queued.clear();
+    // The walk's own request first: it is what the walk waits for.
+    std::stable_partition(queued.begin(), queued.end(),
+                          [](const Ref<Binding>& binding) { return !binding->IsHeld(); });
+    const uint32_t now = GetTickCount();
+    std::vector<Ref<Binding>> waiting;
+    for (Ref<Binding>& binding : queued) {
+        if (binding->IsQueued() && !TryLaunch(*binding.get(), now) && binding->IsQueued())
+            waiting.push_back(std::move(binding));
+    }
+    // Whatever was queued meanwhile goes after what waited before it.
+    waiting.insert(waiting.end(), std::make_move_iterator(m_queued.begin()),
+                   std::make_move_iterator(m_queued.end()));
+    m_queued = std::move(waiting);
+}
+
+bool UrlService::TryLaunch(Binding& binding, uint32_t now) {
+    if (!binding.IsDue(now))
+        return false;
+    const bool bAhead = binding.IsHeld();
+    if (bAhead && (CountRunningAhead() >= m_nMaxConnections - 1 ||
+                   m_transfers.size() >= static_cast<size_t>(m_nMaxConnections)))
+        return false;
+    HostThrottle& host = Host(binding.Host());
+    int nAhead = 0;
+    for (const auto& [easy, running] : m_transfers)
+        nAhead += running->IsHeld() && running->Host() == binding.Host();
+    if (!host.CanStart(now, bAhead, nAhead) &&
+        (bAhead || !TakeSlotFromAhead(binding.Host()) || !host.CanStart(now, false, 0)))
+        return false;
+    binding.Launch(*this);
+    return true;
+}
+
+int UrlService::CountRunningAhead() const {
+    int running = 0;
+    for (const auto& [easy, binding] : m_transfers)
+        running += binding->IsHeld();
+    return running;
+}
+
+bool UrlService::TakeSlotFromAhead(const std::string& host) {
+    for (auto upcoming = m_upcoming.rbegin(); upcoming != m_upcoming.rend(); ++upcoming) {
+        Binding* binding = upcoming->binding.get();
+        if (binding && binding->Host() == host && binding->IsRunningAhead() &&
+            !binding->IsQueued()) {
+            DropAhead(binding);
+            return true;
+        }
+    }
+    return false;
+}
+
+void UrlService::DropAhead(Binding* binding) {
+    for (Upcoming& upcoming : m_upcoming) {
+        if (upcoming.binding.get() == binding) {
+            Ref<Binding> dropped = std::move(upcoming.binding);
+            dropped->Cancel();
+            return;
+        }
+    }
+}
+
+void UrlService::RestartUnanswered(uint32_t now) {
+    std::vector<Ref<Binding>> unanswered;
+    for (const auto& [easy, binding] : m_transfers) {
+        if (!binding->IsUnanswered())
+            continue;
+        auto found = m_hosts.find(binding->Host());
+        if (found == m_hosts.end() || !found->second.bAnswered)
+            continue;
+        const HostState& host = found->second;
+        // Each time it goes out again it is given twice as long: a server that is only slow
+        // to answer gets its answer through.
+        const uint32_t allowedMs = host.UnansweredMs()
+                                   << std::min(binding->Restarts(), kMaxUnansweredDoublings);
+        // Answered behind its back (since it went out, in the same millisecond too), or on a
+        // server known to leave connections unserved (where libcurl may have opened one the
+        // server will not serve while its one was busy).
+        const bool bPassedBy = TickReached(host.dwLastAnswer, binding->SentAt());
+        if ((bPassedBy || host.throttle.IsStarved()) &&
+            TickReached(now, binding->SentAt() + allowedMs))
+            unanswered.emplace_back(binding);
+    }
+    if (unanswered.empty())
+        return;
+    for (const Ref<Binding>& binding : unanswered) {
+        int answering = 0;
+        for (const auto& [easy, other] : m_transfers)
+            answering += other->Host() == binding->Host() && other->IsAnswered();
+        Host(binding->Host()).Starved(answering);
+    }
+    for (Ref<Binding>& binding : unanswered) {
+        if (binding->IsHeld())
+            DropAhead(binding.get());
+        else
+            binding->Restart();
+    }
+}
+
 void UrlService::SetMaxConnections(int n) {
     m_nMaxConnections = n < 1 ? 1 : n;
+    // A new crawl asks every server afresh; one with transfers under way keeps what it said.
+    std::erase_if(m_hosts, [](const auto& host) { return host.second.throttle.Running() == 0; });
+    for (auto& [name, host] : m_hosts)
+        host.throttle.SetMaxConnections(m_nMaxConnections);
     // Connections are kept open and reused; HTTP/2 carries several transfers on one.
     curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(m_nMaxConnections));
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
@@ -204,6 +371,11 @@ Ref<Binding> UrlService::TakeAhead(const std::u16string& url, const std::u16stri
     if (found == m_upcoming.end())
         return {};
     Upcoming taken = std::move(*found);
+    if (taken.binding && taken.binding->HasFailed()) {
+        // What failed ahead is no answer: the bind asks afresh, with all its attempts.
+        taken.binding->Cancel();
+        taken.binding.reset();
+    }
     std::vector<Upcoming> passed(std::make_move_iterator(m_upcoming.begin()),
                                  std::make_move_iterator(found));
     m_upcoming.erase(m_upcoming.begin(), found + 1);
@@ -234,6 +406,9 @@ void UrlService::StartAhead() {
             continue;
         upcoming.binding = Ref<Binding>::Adopt(
             new Binding(upcoming.bind.url, nullptr, upcoming.bind.extraHeaders));
+        // A page ahead is cut where the walk's own read of it would be, from its first byte.
+        if (upcoming.bind.readOnlyPrefix > 0)
+            upcoming.binding->ReadOnlyPrefix(upcoming.bind.readOnlyPrefix);
         Track(upcoming.binding.get());
         upcoming.binding->Start(*this);
         ahead += upcoming.binding->IsRunningAhead();

@@ -4,6 +4,7 @@
 
 #include "platform/net/cache.h"
 #include "platform/net/urlmon.h"
+#include "platform/net/urlmon_hosts.h"
 #include "platform/net/urlmon_ref.h"
 
 #include <curl/curl.h>
@@ -12,6 +13,8 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace urlmon {
@@ -30,6 +33,9 @@ public:
     // Holds a binding until its stop has been delivered, so that shutdown can cancel it.
     void Track(Binding* binding);
     void Forget(Binding* binding);
+    // A started binding waits here until its server may be asked; the walk's own bind before
+    // transfers ahead. Admitted at once when it may.
+    void Enqueue(Binding* binding);
     // Adds a prepared transfer of a tracked binding.
     bool Add(CURL* easy, Binding* binding);
     // Takes a transfer out of the multi handle.
@@ -44,6 +50,15 @@ public:
     void Spend(size_t bytes) { m_nPassBytes += bytes; }
     // A transfer that stopped itself for the rest of the pass; it goes on at the next one.
     void Yielded(CURL* easy) { m_yielded.push_back(easy); }
+
+    // What a server answered, for its slow-down state (urlmon_hosts.h): a status line came
+    // (the connection is served); a clean answer; a push back, which returns how long the
+    // request waits.
+    void NoteAnswer(const std::string& host, uint32_t sentAt, uint32_t now);
+    void Answered(const std::string& host, uint32_t now);
+    uint32_t PushedBack(const std::string& host, uint32_t now, std::optional<uint32_t> askedMs);
+    // How long no request to host starts yet because the server asked for a wait.
+    uint32_t HostWaitLeft(const std::string& host, uint32_t now) const;
 
     // Transfers ahead (SetUpcomingBinds in urlmon.h).
     void SetUpcoming(std::vector<UpcomingBind> upcoming);
@@ -71,6 +86,30 @@ private:
 
     // Starts the first listed binds that have no transfer yet, as far as the limits allow.
     void StartAhead();
+    // Admits what waits in the queue, as far as its servers and the limits allow.
+    void StartQueued();
+    bool TryLaunch(Binding& binding, uint32_t now);
+    // The walk's own request finds its server's transfers all taken ahead: the one the walk
+    // will want last gives its place back.
+    bool TakeSlotFromAhead(const std::string& host);
+    // A request that waits for its answer while later ones to its server are answered sits on
+    // a connection the server does not serve: it goes out again, and the server is given
+    // no more connections than it answers.
+    void RestartUnanswered(uint32_t now);
+    // A transfer ahead goes back to not started; the list keeps its place.
+    void DropAhead(Binding* binding);
+    HostThrottle& Host(const std::string& host);
+    int CountRunningAhead() const;
+
+    struct HostState {
+        HostThrottle throttle;
+        uint32_t dwLastAnswer = 0;
+        bool bAnswered = false;
+        double answerMs = 0; // how long its answers take to begin, on average of late
+        // How long a request may wait for its answer before it is taken for one on a
+        // connection the server does not serve.
+        uint32_t UnansweredMs() const;
+    };
 
     struct Upcoming {
         UpcomingBind bind;
@@ -84,6 +123,8 @@ private:
     std::map<Binding*, Ref<Binding>> m_bindings; // not stopped yet
     std::map<CURL*, Binding*> m_transfers;       // in flight
     std::vector<CURL*> m_yielded;                // in flight, paused until the next pass
+    std::vector<Ref<Binding>> m_queued;          // started, waiting for admission
+    std::map<std::string, HostState> m_hosts;
     size_t m_nPassBytes = 0;
     bool m_bAdvancing = false;
     std::vector<curl_waitfd> m_waitFds; // the GUI's, as libcurl takes them; kept between waits

@@ -29,9 +29,10 @@ TEST(OutcomeLineTest, CountsInTheSingularAndPluralAndOnlyWhatHappened) {
     outcome.m_nNewTones = 1;
     outcome.m_nFailedPages = 1;
     outcome.m_nCutPages = 2;
+    outcome.m_nServerWaits = 3;
     EXPECT_EQ(FormatOutcome(outcome, false, 3723),
               u"1 new tone stored, 12 already there, 1 page failed, 2 pages too large to read "
-              u"whole, in 1:02:03");
+              u"whole, slowed down by the server 3 times, in 1:02:03");
 
     EXPECT_EQ(FormatOutcome(outcome, true, 0).substr(0, 23), u"Cancelled: 1 new tone s");
     outcome.m_szStopReason = u"The crawl was stopped: the folder is gone.";

@@ -1,12 +1,15 @@
 // The tone downloader against a served library: storing, names, duplicates, failures,
 // the stall watchdog and Cancel.
 #include "platform/pump/pump.h"
+#include "platform/text/text.h"
 #include "tests/support/CrawlFixture.h"
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -304,6 +307,73 @@ TEST_F(ToneTest, AStalledToneIsRetriedTwiceAndThenSkipped) {
     EXPECT_EQ(watch->skips, 1);
     EXPECT_TRUE(Folder().empty());
     EXPECT_FALSE(m_engine.m_visited.Contains(Url("/l6file/stuck.l6t").c_str()));
+}
+
+// A trickle is a stall: under 1 KB/s over a minute, the tone is given up and tried again,
+// and when the attempts are spent it fails in words that say so.
+TEST_F(ToneTest, ATrickleIsAStallThatEndsInWords) {
+    std::atomic<int> hits{0};
+    m_server.server().Get(
+        "/l6file/drip.l6t", [this, &hits](const httplib::Request&, httplib::Response& res) {
+            ++hits;
+            res.set_chunked_content_provider(
+                "application/octet-stream", [this](size_t, httplib::DataSink& sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    return !m_release && sink.write("d", 1);
+                });
+        });
+    m_server.Start();
+    uint32_t tick = 0;
+    SetTickCountForTesting([&tick] { return tick += 100; });
+
+    m_engine.DownloadTone(Url("/l6file/drip.l6t").c_str(), 2);
+
+    EXPECT_EQ(hits, 3);
+    EXPECT_TRUE(Folder().empty());
+    EXPECT_NE(m_engine.m_outcome.m_szFirstFailure.find(u"the server is sending too slowly"),
+              std::u16string::npos)
+        << ToUtf8(m_engine.m_outcome.m_szFirstFailure);
+}
+
+// A server that asks to slow down is waited for, however long that is beside the stall
+// watchdog's limits; the tone box says so with the time left, the tone comes through with
+// its attempts untouched, and the outcome counts the wait.
+TEST_F(ToneTest, AWaitTheServerAsksForIsShownCountedAndNoStall) {
+    std::atomic<int> hits{0};
+    m_server.server().Get("/l6file/busy.l6t",
+                          [&hits](const httplib::Request&, httplib::Response& res) {
+                              if (hits++ == 0) {
+                                  res.status = 429;
+                                  res.set_header("Retry-After", "45");
+                                  return;
+                              }
+                              res.set_content("tone", "application/octet-stream");
+                          });
+    m_server.Start();
+    uint32_t tick = 0;
+    SetTickCountForTesting([&tick] { return tick += 10; });
+    std::vector<std::u16string> shown;
+    bool active = true;
+    std::function<void()> watch = [&] {
+        if (!active)
+            return;
+        const std::u16string text = m_progress->GetToneStatusText();
+        if (text.starts_with(u"The server asked to slow down") &&
+            (shown.empty() || shown.back() != text))
+            shown.push_back(text);
+        PostThreadMessage(watch);
+    };
+    PostThreadMessage(watch);
+
+    m_engine.DownloadTone(Url("/l6file/busy.l6t").c_str(), 0);
+    active = false;
+
+    EXPECT_EQ(hits, 2);
+    EXPECT_EQ(Folder().size(), 1u);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), u"The server asked to slow down; trying again in 45 s");
+    EXPECT_EQ(shown.back(), u"The server asked to slow down; trying again in 1 s");
+    EXPECT_EQ(m_engine.m_outcome.m_nServerWaits, 1);
 }
 
 TEST_F(ToneTest, CancelAbortsTheTransferAndRecordsNothing) {
