@@ -139,6 +139,6 @@ std::string CliHelp() {
     }
     help += "\nExit status: 0 when the crawl finished and nothing failed; 1 when it finished "
             "but\nsome tones or pages failed or were read only in part; 2 when it could not "
-            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM).\n";
+            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM, SIGHUP).\n";
     return help;
 }

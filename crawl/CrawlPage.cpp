@@ -79,9 +79,11 @@ std::u16string StartPageError(HRESULT hr, LPCWSTR reason) {
 
 void CCrawlEngine::Crawl(LPCWSTR startUrl) {
     m_record.BeginCrawl();
+    m_bBatchStores = true;
     // A page whose parse Cancel ends is not counted: every count waits for the flag.
     const CAbandonOnCancel abandonOnCancel(m_pProgress);
     CrawlPage(startUrl);
+    EndCrawlStores();
     m_record.Flush();
     NoteRecordProblem();
 }
@@ -140,7 +142,7 @@ void CCrawlEngine::CrawlPage(LPCWSTR url) {
         if (IsComplete(readyState.get()))
             break;
         m_pProgress->UpdateTotals(false);
-        m_record.FlushIfDue();
+        FlushIfDue();
         PumpOneMessage();
         readyState.Free();
         pDocument->get_readyState(&readyState);

@@ -122,7 +122,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
             m_pProgress->AppendLog(retriesLeft != 0 ? kRetryMessage : kSkipMessage);
         }
         m_pProgress->UpdateTotals(false);
-        m_record.FlushIfDue();
+        FlushIfDue();
         PumpOneMessage();
     }
 

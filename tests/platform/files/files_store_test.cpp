@@ -159,16 +159,16 @@ TEST_F(StoreTest, OnAnExfatStickTonesAreWrittenInPlaceNeverOverAFileNorLeftHalfW
     // No hard links, no RENAME_NOREPLACE, and no ':' or '?' in names: the probe finds it all.
     FolderTraits traits;
     ASSERT_EQ(ProbeFolder(FromUtf8(tones.string()).c_str(), &traits), 0);
-    EXPECT_EQ(traits.way, StoreWay::WriteInPlace);
+    EXPECT_EQ(traits.way, StoreWay::RenameUnderLock);
     EXPECT_TRUE(traits.refusesReservedCharacters);
 
     const fs::path cached = m_root / "cache" / "Pad[1].l6t";
     Write(cached, "tone bytes");
-    ASSERT_EQ(Store(cached, tones / "Pad.l6t", StoreWay::WriteInPlace), 0);
+    ASSERT_EQ(Store(cached, tones / "Pad.l6t", StoreWay::RenameUnderLock), 0);
     EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
     const fs::path other = m_root / "cache" / "Pad[2].l6t";
     Write(other, "other bytes");
-    EXPECT_EQ(Store(other, tones / "Pad.l6t", StoreWay::WriteInPlace), EEXIST);
+    EXPECT_EQ(Store(other, tones / "Pad.l6t", StoreWay::RenameUnderLock), EEXIST);
     EXPECT_EQ(Store(other, tones / "Pad.l6t"), EEXIST);
     EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
 
@@ -182,7 +182,7 @@ TEST_F(StoreTest, OnAnExfatStickTonesAreWrittenInPlaceNeverOverAFileNorLeftHalfW
 
     // The stick is full: the half-written file goes, and nothing else is left.
     Write(m_root / "cache" / "Huge.l6t", std::string(free, 'H'));
-    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t", StoreWay::WriteInPlace),
+    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t", StoreWay::RenameUnderLock),
               ENOSPC);
     EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t"), ENOSPC);
     EXPECT_EQ(Names(tones), (std::vector<std::string>{"Large.l6t", "Pad.l6t"}));
