@@ -98,7 +98,8 @@ trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$W
 # harvests into ROUND_DIR/tonesTAG, its cache beside it, its harvest record in STATE_DIR (by
 # default one of the round's own, so it starts empty); the figures go to ROUND_DIR/crawlTAG.txt.
 crawl() {
-  local dir=$1 state=${2:-$1/state$4} program=${3:-$WORK/pmcrawler-bench} tag=${4:-}
+  local dir=$1 tag=${4:-}
+  local state=${2:-$1/state$tag} program=${3:-$WORK/pmcrawler-bench}
   mkdir -p "$dir/config$tag/Patchmere Crawler" "$dir/tmp$tag"
   printf '[Config]\nLastURL=%s\nLastPath=%s\nMaxConnections=%s\n' "$URL" "$dir/tones$tag" "$CONNECTIONS" \
     >"$dir/config$tag/Patchmere Crawler/pmcrawler-bench.conf"
