@@ -79,6 +79,7 @@ private:
     std::vector<CPendingStore> m_pendingStores;
     bool m_bBatchStores = false;
     DWORD m_dwFirstPending = 0;
+    int m_nStagedCopies = 0; // of the pending stores, those that hold a temporary copy open
     // The folders that tones went to in this crawl and what storing there can count on.
     std::unordered_map<std::u16string, FolderTraits> m_folderTraits;
 };

@@ -11,7 +11,6 @@
 
 #include "platform/clock.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -22,7 +21,7 @@ namespace {
 constexpr int kMaxVariant = 255;
 // A batch of stores ends after this long, or when this many temporary copies wait open.
 constexpr DWORD kStoreBatchMs = 1000;
-constexpr long kMaxStagedCopies = 256;
+constexpr int kMaxStagedCopies = 256;
 
 enum class Outcome { Copied, CopyFailed, AlreadyThere, NoFreeName, NameTooLong, NoFileName };
 
@@ -142,17 +141,15 @@ void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& 
         store.m_pStaged = std::make_unique<StagedFile>(cacheFile, folder.c_str(), traits.way);
     }
     const bool bFailed = !store.m_pStaged || store.m_pStaged->error() != 0;
+    if (!bFailed && store.m_pStaged->HoldsCopy())
+        ++m_nStagedCopies;
     m_visited.Add(url);
     if (m_pendingStores.empty())
         m_dwFirstPending = GetTickCount();
     m_pendingStores.push_back(std::move(store));
 
     // A tone that cannot be stored is told at once: the folder may be what failed.
-    const auto copies = std::count_if(
-        m_pendingStores.begin(), m_pendingStores.end(), [](const CPendingStore& pending) {
-            return pending.m_pStaged && pending.m_pStaged->HoldsCopy();
-        });
-    if (bFailed || !m_bBatchStores || !traits.syncsAsWhole || copies >= kMaxStagedCopies)
+    if (bFailed || !m_bBatchStores || !traits.syncsAsWhole || m_nStagedCopies >= kMaxStagedCopies)
         FinishStores();
 }
 
@@ -173,6 +170,7 @@ void CCrawlEngine::FlushIfDue() {
 
 void CCrawlEngine::FinishStores() {
     std::vector<CPendingStore> batch = std::exchange(m_pendingStores, {});
+    m_nStagedCopies = 0;
     // The bytes reach the disk: one sync for each file system that syncs as a whole, each
     // file on its own elsewhere.
     std::map<std::u16string, int> wholeSyncs;
