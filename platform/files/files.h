@@ -103,7 +103,7 @@ private:
 
 // A file's bytes on their way to a name in a folder. They are first staged on the folder's
 // file system under no tone's name: the source itself when it is a file of its own there that
-// can be linked, else a locked temporary copy in the folder, whose writing to the disk starts
+// can be linked, else a locked temporary copy in the folder; their writing to the disk starts
 // at once. Once they are synced (SyncFileSystem for the folder, or Sync), Name gives them a
 // name; nothing is left behind but what was named.
 class StagedFile {
