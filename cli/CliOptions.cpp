@@ -177,7 +177,7 @@ std::string CliHelp() {
     }
     help += "\nExit status: 0 when the crawl finished and nothing failed; 1 when it finished "
             "but\nsome tones or pages failed or were read only in part; 2 when it could not "
-            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM); 141 when the output "
-            "was\nclosed (what read it, such as head, stopped reading).\n";
+            "start\nor was stopped; 130 when interrupted (Ctrl+C, SIGTERM, SIGHUP); 141 when the "
+            "output\nwas closed (what read it, such as head, stopped reading).\n";
     return help;
 }

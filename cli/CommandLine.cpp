@@ -17,7 +17,10 @@ namespace {
 volatile std::sig_atomic_t g_bInterrupted = 0;
 
 // Only raises the flag; the crawl sees it at its next report and stops as Cancel stops it.
-// A second signal ends the program at once, for a crawl that does not stop.
+// A second signal ends the program at once, for a crawl that does not stop: storing never
+// shows a tone under its name before all of it is there, so that leaves at most a temporary
+// file, which the next crawl into the folder sweeps. A closed terminal (SIGHUP) is one more
+// way to be asked to stop.
 void OnInterrupt(int) {
     g_bInterrupted = 1;
 }
@@ -36,6 +39,7 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace

@@ -11,10 +11,12 @@
 #include "crawl/FetchAhead.h"
 #include "crawl/HarvestRecord.h"
 #include "crawl/StallWatchdog.h"
+#include "crawl/PendingStore.h"
 #include "crawl/UrlSet.h"
 #include "platform/com/com_ptr.h"
 #include "platform/files/files.h"
 #include "platform/html/mshtml.h"
+#include "platform/text/text.h"
 
 #include <string>
 #include <string_view>
@@ -75,6 +77,17 @@ private:
     // One download attempt of a tone; true when a stall asks for another attempt.
     bool AttemptTone(LPCWSTR url, int retriesLeft);
     void StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators);
+    // Names the tones that wait for their names, once their bytes are on the disk (see
+    // StoreTone.cpp); the record then learns of them.
+    void FinishStores();
+    // Names one tone of the batch and counts what happened; true when the tone is in the
+    // folder afterwards, under szStored.
+    bool NameStagedTone(CPendingStore& store, WCHAR (&szStored)[MAX_PATH]);
+    // What the waits do now and then: the batch of stores and the record's commit, when due.
+    void FlushIfDue();
+    // A crawl's last stores; after a crawl that finished, the record forgets files gone from
+    // its folder.
+    void EndCrawlStores();
     // The server said the copy the record vouches for is current: it counts as there.
     void ToneUnchanged(LPCWSTR url);
     // Tells once, in the log and the outcome, why the harvest record could not be used.
@@ -121,6 +134,12 @@ private:
     CWalkedPage* m_pWalkedPage = nullptr;
 
     CHarvestRecord m_record;
+    // Tones whose names wait for the batch's sync, in the walk's order. Only a crawl batches;
+    // a tone downloaded on its own is named before DownloadTone returns.
+    std::vector<CPendingStore> m_pendingStores;
+    bool m_bBatchStores = false;
+    DWORD m_dwFirstPending = 0;
+    int m_nStagedCopies = 0; // of the pending stores, those that hold a temporary copy open
     // The folders that tones went to in this crawl and what storing there can count on.
     std::unordered_map<std::u16string, FolderTraits> m_folderTraits;
 };

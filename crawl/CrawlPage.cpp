@@ -85,10 +85,12 @@ std::u16string StartPageError(HRESULT hr, LPCWSTR reason) {
 
 void CCrawlEngine::Crawl(LPCWSTR startUrl) {
     m_record.BeginCrawl();
+    m_bBatchStores = true;
     // A page whose parse Cancel ends is not counted: every count waits for the flag.
     const CAbandonOnCancel abandonOnCancel(m_pProgress);
     m_known.Clear();
     CrawlPage(startUrl);
+    EndCrawlStores();
     m_record.Flush();
     NoteRecordProblem();
     SaveReport();
@@ -198,7 +200,7 @@ bool CCrawlEngine::WaitForPage(LPCWSTR url, CPageLoad& load, CStallWatchdog& wat
             return false;
         }
         m_pProgress->UpdateTotals(false);
-        m_record.FlushIfDue();
+        FlushIfDue();
         PumpOneMessage();
         readyState.Free();
         load.pDocument->get_readyState(&readyState);

@@ -109,7 +109,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
                 break;
             }
             m_pProgress->UpdateTotals(false);
-            m_record.FlushIfDue();
+            FlushIfDue();
             PumpOneMessage();
         }
     }

@@ -1,8 +1,12 @@
 #include "crawl/HarvestRecord.h"
 
 #include "platform/clock.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <sys/stat.h>
 
 namespace {
@@ -17,8 +21,22 @@ std::optional<record::StoredFile> StatFile(const std::string& folder, const std:
     file.name = name;
     file.size = static_cast<int64_t>(info.st_size);
     file.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    file.ctimeNs = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     file.inode = static_cast<uint64_t>(info.st_ino);
     return file;
+}
+
+// Whether the file is the one the record saw. Where inode numbers do not last across mounts
+// (FAT, exFAT, many FUSE and network file systems) the name, size and times tell it alone:
+// a tone written over in place, even with its mtime put back, has a new ctime.
+bool IsSameFile(const record::StoredFile& now, const record::StoredFile& then, bool lastingInodes) {
+    return now.size == then.size && now.mtimeNs == then.mtimeNs && now.ctimeNs == then.ctimeNs &&
+           (!lastingInodes || now.inode == then.inode);
+}
+
+std::string RealPath(const std::string& folder) {
+    char resolved[PATH_MAX];
+    return ::realpath(folder.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 bool IsPlainName(const std::string& name) {
@@ -35,7 +53,7 @@ bool FitsHeaderLine(const std::string& value) {
 void CHarvestRecord::BeginCrawl() {
     if (m_state == State::Unusable)
         m_state = State::Closed;
-    m_folderHeld.clear();
+    m_folders.clear(); // a stick may be another, a link may point elsewhere
 }
 
 bool CHarvestRecord::Ready() {
@@ -59,20 +77,27 @@ void CHarvestRecord::Fail(const std::string& why) {
     m_pending.clear();
 }
 
-std::optional<record::Entry> CHarvestRecord::Find(const std::string& folder,
-                                                  const std::string& url) {
-    if (auto it = m_pending.find({folder, url}); it != m_pending.end())
+CHarvestRecord::CFolder& CHarvestRecord::FolderOf(const std::u16string& folder) {
+    auto [known, isNew] = m_folders.try_emplace(folder);
+    if (isNew) {
+        known->second.m_szKey = RealPath(ToUtf8(folder));
+        known->second.m_bLastingInodes = FileSystemTraits(folder.c_str()).lastingInodes;
+    }
+    return known->second;
+}
+
+std::optional<record::Entry> CHarvestRecord::Find(CFolder& folder, const std::string& url) {
+    if (auto it = m_pending.find({folder.m_szKey, url}); it != m_pending.end())
         return it->second;
     std::string problem;
-    auto [held, isNew] = m_folderHeld.try_emplace(folder, false);
-    if (isNew)
-        held->second = m_pDatabase->HoldsFolder(folder, &problem);
-    if (!held->second) {
+    if (!folder.m_bHeld)
+        folder.m_bHeld = m_pDatabase->HoldsFolder(folder.m_szKey, &problem);
+    if (!*folder.m_bHeld) {
         if (!problem.empty())
             Fail(problem);
         return std::nullopt;
     }
-    std::optional<record::Entry> entry = m_pDatabase->Find(folder, url, &problem);
+    std::optional<record::Entry> entry = m_pDatabase->Find(folder.m_szKey, url, &problem);
     if (!problem.empty())
         Fail(problem);
     return entry;
@@ -81,8 +106,10 @@ std::optional<record::Entry> CHarvestRecord::Find(const std::string& folder,
 std::u16string CHarvestRecord::ConditionalHeaders(const std::u16string& folder, LPCWSTR url) {
     if (!Ready())
         return {};
-    const std::string folder8 = ToUtf8(folder);
-    std::optional<record::Entry> entry = Find(folder8, ToUtf8(url));
+    CFolder& known = FolderOf(folder);
+    if (known.m_szKey.empty())
+        return {};
+    std::optional<record::Entry> entry = Find(known, ToUtf8(url));
     if (!entry || (entry->etag.empty() && entry->lastModified.empty()))
         return {};
     if (!IsPlainName(entry->file.name) || !FitsHeaderLine(entry->etag) ||
@@ -91,9 +118,8 @@ std::u16string CHarvestRecord::ConditionalHeaders(const std::u16string& folder, 
         return {};
     }
     // The user may have removed, edited or replaced the file since: then it is fetched.
-    std::optional<record::StoredFile> file = StatFile(folder8, entry->file.name);
-    if (!file || file->size != entry->file.size || file->mtimeNs != entry->file.mtimeNs ||
-        file->inode != entry->file.inode)
+    std::optional<record::StoredFile> file = StatFile(known.m_szKey, entry->file.name);
+    if (!file || !IsSameFile(*file, entry->file, known.m_bLastingInodes))
         return {};
 
     std::u16string headers;
@@ -108,8 +134,11 @@ void CHarvestRecord::Remember(const std::u16string& folder, LPCWSTR url,
                               const CValidators& validators, LPCWSTR path) {
     if (!Ready())
         return;
+    CFolder& known = FolderOf(folder);
+    if (known.m_szKey.empty())
+        return;
     record::Entry entry;
-    entry.folder = ToUtf8(folder);
+    entry.folder = known.m_szKey;
     entry.url = ToUtf8(url);
     entry.etag = ToUtf8(validators.m_szETag);
     entry.lastModified = ToUtf8(validators.m_szLastModified);
@@ -119,6 +148,27 @@ void CHarvestRecord::Remember(const std::u16string& folder, LPCWSTR url,
     entry.file = std::move(*file);
     m_pending[{entry.folder, entry.url}] = std::move(entry);
     FlushIfDue();
+}
+
+void CHarvestRecord::ForgetGoneFiles(const std::u16string& folder) {
+    if (!Ready())
+        return;
+    const std::string key = FolderOf(folder).m_szKey;
+    Flush();
+    if (key.empty() || m_state != State::Open)
+        return;
+    std::string problem;
+    std::vector<std::string> gone;
+    for (const record::Entry& entry : m_pDatabase->Entries(key, &problem)) {
+        struct stat info {};
+        if (IsPlainName(entry.file.name) &&
+            ::lstat((key + "/" + entry.file.name).c_str(), &info) != 0 && errno == ENOENT)
+            gone.push_back(entry.url);
+    }
+    if (problem.empty() && !gone.empty())
+        m_pDatabase->Remove(key, gone, &problem);
+    if (!problem.empty())
+        Fail(problem);
 }
 
 void CHarvestRecord::FlushIfDue() {

@@ -15,6 +15,10 @@
 # Options before these: --rtt MS holds every response of the library's server back by MS
 # milliseconds, as a server a round trip away would; --connections N sets the crawler's
 # MaxConnections (default 4) and the parallel curl floor's --parallel-max.
+# --disk puts every folder on the root file system (/var/tmp) instead of a tmpfs, so that what
+# storing costs on a disk (the syncs that keep tones whole across a power cut) shows.
+# --against REV also builds the program as it was at git revision REV and crawls with it in
+# every round, taking turns at going first, so the two builds are measured side by side.
 # Beside Wget, each round times one curl --parallel --parallel-max N over the same URL list:
 # the floor that N connections allow. Every client writes to a tmpfs (/dev/shm), so that the
 # file system's noise stays out of the comparison.
@@ -50,6 +54,8 @@ TRICKLE=
 LIMIT=0
 RTT=0
 CONNECTIONS=4
+DISK=
+AGAINST=
 while :; do
   case "${1:-}" in
   --series) MODE=series SHAPE=full-pager; shift ;;
@@ -61,6 +67,8 @@ while :; do
   --cli) CLI=1; shift ;;
   --rtt) RTT=$2; shift 2 ;;
   --connections) CONNECTIONS=$2; shift 2 ;;
+  --disk) DISK=1; shift ;;
+  --against) AGAINST=$2; shift 2 ;;
   *) break ;;
   esac
 done
@@ -81,40 +89,62 @@ bash scripts/setup.sh
 command -v wget >/dev/null || { apt-get update -qq && apt-get install -y -qq wget >/dev/null; }
 command -v curl >/dev/null || { apt-get update -qq && apt-get install -y -qq curl >/dev/null; }
 BUILD=build-bench
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPM_BUILD_TESTS=OFF >/dev/null
+LAUNCHER=()
+command -v ccache >/dev/null && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPM_BUILD_TESTS=OFF "${LAUNCHER[@]}" >/dev/null
 cmake --build "$BUILD" --target pmcrawler pmdemo-server -j"$(nproc)" >/dev/null
+if [ -n "$AGAINST" ]; then
+  # The earlier build from the revision's own files, beside this checkout's.
+  rm -rf "$BUILD-before"
+  mkdir -p "$BUILD-before/src"
+  git archive "$AGAINST" | tar -x -C "$BUILD-before/src"
+  cmake -S "$BUILD-before/src" -B "$BUILD-before/build" -DCMAKE_BUILD_TYPE=Release \
+    -DPM_BUILD_TESTS=OFF "${LAUNCHER[@]}" >/dev/null
+  cmake --build "$BUILD-before/build" --target pmcrawler -j"$(nproc)" >/dev/null
+fi
 
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then WORK=/dev/shm/pm-bench-$$; else WORK=$(realpath "$BUILD")/bench; fi
+if [ -n "$DISK" ]; then WORK=/var/tmp/pm-bench-$$
+elif [ -d /dev/shm ] && [ -w /dev/shm ]; then WORK=/dev/shm/pm-bench-$$
+else WORK=$(realpath "$BUILD")/bench; fi
 rm -rf "$WORK"
 mkdir -p "$WORK"
 ln -sf "$(realpath "$BUILD")/app/pmcrawler" "$WORK/pmcrawler-bench"
+if [ -n "$AGAINST" ]; then
+  mkdir -p "$WORK/before"
+  ln -sf "$(realpath "$BUILD-before/build")/app/pmcrawler" "$WORK/before/pmcrawler-bench"
+fi
 SERVER=
 trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$WORK"' EXIT
 
-# crawl ROUND_DIR [STATE_DIR]: the crawler harvests into ROUND_DIR/tones, its cache beside it,
-# its harvest record in STATE_DIR (by default one of the round's own, so it starts empty).
+# crawl ROUND_DIR [STATE_DIR] [PROGRAM] [TAG]: the crawler (by default this checkout's)
+# harvests into ROUND_DIR/tonesTAG, its cache beside it, its harvest record in STATE_DIR (by
+# default one of the round's own, so it starts empty); the figures go to ROUND_DIR/crawlTAG.txt.
 crawl() {
-  local dir=$1 state=${2:-$1/state}
-  mkdir -p "$dir/config/Patchmere Crawler" "$dir/tmp"
-  printf '[Config]\nLastURL=%s\nLastPath=%s\nMaxConnections=%s\n' "$URL" "$dir/tones" "$CONNECTIONS" \
-    >"$dir/config/Patchmere Crawler/pmcrawler-bench.conf"
-  local drive=(bash scripts/bench_drive.sh "$WORK/pmcrawler-bench" "$dir/crawl.txt")
+  local dir=$1 tag=${4:-}
+  local state=${2:-$1/state$tag} program=${3:-$WORK/pmcrawler-bench}
+  mkdir -p "$dir/config$tag/Patchmere Crawler" "$dir/tmp$tag"
+  printf '[Config]\nLastURL=%s\nLastPath=%s\nMaxConnections=%s\n' "$URL" "$dir/tones$tag" "$CONNECTIONS" \
+    >"$dir/config$tag/Patchmere Crawler/pmcrawler-bench.conf"
+  local drive=(bash scripts/bench_drive.sh "$program" "$dir/crawl$tag.txt")
   if [ -n "${DISPLAY:-}" ]; then
-    XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" "${drive[@]}"
+    XDG_CONFIG_HOME="$dir/config$tag" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp$tag" "${drive[@]}"
   else
     # Without key repeat: a Return whose release the drive fails to deliver would otherwise
     # repeat after a moment and press the progress window's Cancel.
-    XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp" \
+    XDG_CONFIG_HOME="$dir/config$tag" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp$tag" \
       xvfb-run -a -s "-screen 0 1024x768x24 -r" "${drive[@]}"
   fi
-  if diff <(cd "$dir/tones" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$LIB/expected.txt") \
+  if diff <(cd "$dir/tones$tag" && ls -1 | LC_ALL=C sort) <(LC_ALL=C sort "$LIB/expected.txt") \
     >/dev/null; then
-    echo "CHECK='all $EXPECTED distinct tones stored once, under their names'" >>"$dir/crawl.txt"
+    echo "CHECK='all $EXPECTED distinct tones stored once, under their names'" >>"$dir/crawl$tag.txt"
   else
-    echo "CHECK='MISMATCH: $(find "$dir/tones" -type f | wc -l) files stored, $EXPECTED expected'" \
-      >>"$dir/crawl.txt"
+    echo "CHECK='MISMATCH: $(find "$dir/tones$tag" -type f | wc -l) files stored, $EXPECTED expected'" \
+      >>"$dir/crawl$tag.txt"
   fi
 }
+
+# before ROUND_DIR: the same crawl by the build of --against, into ROUND_DIR/tones-before.
+before() { crawl "$1" "" "$WORK/before/pmcrawler-bench" -before; }
 
 # cli ROUND_DIR: the same crawl through the command line into ROUND_DIR/cli-tones, timed from
 # the command's start to its exit, without a display, with a harvest record of its own.
@@ -180,17 +210,27 @@ library() {
   anchors=$(sed -n '2s/ .*//p' "$LIB/server.out")
   EXPECTED=$(wc -l <"$LIB/expected.txt")
 
-  echo "Library: $pages pages × $TONES tones ($SHAPE shape, $anchors anchors) at $URL, $ROUNDS rounds, ${RTT} ms per request, $CONNECTIONS connections"
+  echo "Library: $pages pages × $TONES tones ($SHAPE shape, $anchors anchors) at $URL, $ROUNDS rounds, ${RTT} ms per request, $CONNECTIONS connections, folders in $WORK ($(stat -f -c %T "$WORK"))"
   : >"$LIB/rounds.txt"
+  : >"$LIB/before.txt"
   for round in $(seq "$ROUNDS"); do
     dir="$LIB/round-$round"
     mkdir -p "$dir"
+    # The earlier build crawls right before or right after this one's, in turn.
+    if [ -n "$AGAINST" ] && [ $((round % 2)) -eq 1 ]; then before "$dir"; fi
     if [ -n "$CLI" ]; then
       # Each client goes first, second and third in turn; the floor last.
       local order=(crawl cli harvest) first=$(((round - 1) % 3))
       for i in 0 1 2; do "${order[$(((first + i) % 3))]}" "$dir"; done
       floor "$dir"
     elif [ $((round % 2)) -eq 1 ]; then crawl "$dir"; harvest "$dir"; floor "$dir"; else floor "$dir"; harvest "$dir"; crawl "$dir"; fi
+    if [ -n "$AGAINST" ] && [ $((round % 2)) -eq 0 ]; then before "$dir"; fi
+    if [ -n "$AGAINST" ]; then
+      # shellcheck disable=SC1091
+      source "$dir/crawl-before.txt"
+      printf '         previous build (%s) %.2f s wall, %.2f s CPU (%s)\n' "$AGAINST" "$CRAWL_SECONDS" "$CPU_SECONDS" "$CHECK" >"$dir/before-line.txt"
+      echo "$CRAWL_SECONDS $CPU_SECONDS" >>"$LIB/before.txt"
+    fi
     # shellcheck disable=SC1091
     source "$dir/crawl.txt"  # CRAWL_SECONDS CPU_SECONDS PEAK_KB CHECK
     source "$dir/wget.txt"   # WGET_SECONDS WGET_CPU WGET_FILES
@@ -206,6 +246,7 @@ library() {
         "$CLI_CPU" "$((CLI_PEAK_KB / 1024))" "$CLI_CHECK"
       cliFigures=" $CLI_SECONDS $CLI_CPU $CLI_PEAK_KB"
     fi
+    [ -n "$AGAINST" ] && cat "$dir/before-line.txt"
     echo "$CRAWL_SECONDS $CPU_SECONDS $PEAK_KB $WGET_SECONDS $WGET_CPU $CURL_SECONDS$cliFigures" >>"$LIB/rounds.txt"
   done
   kill "$SERVER" 2>/dev/null || true
@@ -238,6 +279,14 @@ library() {
       "$cliWall" "$(echo "$tonesTotal / $cliWall" | bc -l)" "$cliCpu" "$(echo "$cliPeak / 1024" | bc -l)"
     printf 'Ratio command line / window: %.2f wall, %.2f CPU\n' \
       "$(echo "$cliWall / $crawl" | bc -l)" "$(echo "$cliCpu / $cpu" | bc -l)"
+  fi
+  if [ -n "$AGAINST" ]; then
+    local beforeWall beforeCpu
+    beforeWall=$(cut -d' ' -f1 "$LIB/before.txt" | median)
+    beforeCpu=$(cut -d' ' -f2 "$LIB/before.txt" | median)
+    printf 'Previous build (%s): %.2f s wall, %.2f s CPU\n' "$AGAINST" "$beforeWall" "$beforeCpu"
+    printf 'This build / previous build: %.3f wall, %.3f CPU\n' "$(echo "$crawl / $beforeWall" | bc -l)" \
+      "$(echo "$cpu / $beforeCpu" | bc -l)"
   fi
   echo
   echo "$pages $anchors $crawl $wget $cpu $peak" >>"$WORK/series.txt"

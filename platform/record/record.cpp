@@ -29,7 +29,8 @@ constexpr char kSchema[] = "PRAGMA journal_mode=WAL;"
                            " folder TEXT NOT NULL, url TEXT NOT NULL,"
                            " etag TEXT NOT NULL, last_modified TEXT NOT NULL,"
                            " name TEXT NOT NULL, size INTEGER NOT NULL,"
-                           " mtime_ns INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                           " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
+                           " inode INTEGER NOT NULL,"
                            " PRIMARY KEY(folder, url)) WITHOUT ROWID;";
 
 struct StatementDeleter {
@@ -88,9 +89,23 @@ std::string ColumnText(sqlite3_stmt* statement, int column) {
                 : std::string();
 }
 
+// A record of an earlier version kept no ctime, so none of its entries could vouch for a file
+// any more: it is started afresh, and each tone is downloaded once more.
+int DropEntriesWithoutCtime(sqlite3* db) {
+    int code = SQLITE_OK;
+    Statement probe = Prepare(db, "SELECT ctime_ns FROM tones LIMIT 0", &code);
+    if (code != SQLITE_ERROR) // SQLITE_ERROR: no such column
+        return code;
+    return sqlite3_exec(db, "DROP TABLE tones", nullptr, nullptr, nullptr);
+}
+
 // Makes the schema and checks the file: SQLITE_OK for a sound database.
 int PrepareDatabase(sqlite3* db) {
     int code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+    if (code == SQLITE_OK)
+        code = DropEntriesWithoutCtime(db);
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
     if (code != SQLITE_OK)
         return code;
     Statement check = Prepare(db, "PRAGMA quick_check", &code);
@@ -129,6 +144,21 @@ bool SetAside(const std::string& path, std::string* problem) {
     *problem = "it was damaged; it was set aside as " +
                std::filesystem::path(aside).filename().string() + " and a new one started";
     return true;
+}
+
+// An entry from a row of etag, last_modified, name, size, mtime_ns, ctime_ns, inode.
+Entry ReadEntry(sqlite3_stmt* row, const std::string& folder, const std::string& url) {
+    Entry entry;
+    entry.folder = folder;
+    entry.url = url;
+    entry.etag = ColumnText(row, 0);
+    entry.lastModified = ColumnText(row, 1);
+    entry.file.name = ColumnText(row, 2);
+    entry.file.size = sqlite3_column_int64(row, 3);
+    entry.file.mtimeNs = sqlite3_column_int64(row, 4);
+    entry.file.ctimeNs = sqlite3_column_int64(row, 5);
+    entry.file.inode = static_cast<uint64_t>(sqlite3_column_int64(row, 6));
+    return entry;
 }
 
 } // namespace
@@ -191,7 +221,7 @@ std::optional<Entry> Database::Find(const std::string& folder, const std::string
     int code = SQLITE_OK;
     if (!m_find)
         m_find = Prepare(m_db,
-                         "SELECT etag, last_modified, name, size, mtime_ns, inode"
+                         "SELECT etag, last_modified, name, size, mtime_ns, ctime_ns, inode"
                          " FROM tones WHERE folder = ?1 AND url = ?2",
                          &code)
                      .release();
@@ -212,15 +242,7 @@ std::optional<Entry> Database::Find(const std::string& folder, const std::string
             sqlite3_reset(find);
         return std::nullopt;
     }
-    Entry entry;
-    entry.folder = folder;
-    entry.url = url;
-    entry.etag = ColumnText(find, 0);
-    entry.lastModified = ColumnText(find, 1);
-    entry.file.name = ColumnText(find, 2);
-    entry.file.size = sqlite3_column_int64(find, 3);
-    entry.file.mtimeNs = sqlite3_column_int64(find, 4);
-    entry.file.inode = static_cast<uint64_t>(sqlite3_column_int64(find, 5));
+    Entry entry = ReadEntry(find, folder, url);
     sqlite3_reset(find);
     return entry;
 }
@@ -233,7 +255,8 @@ bool Database::Write(const std::vector<Entry>& entries, std::string* problem) {
     }
     Statement put = Prepare(m_db,
                             "INSERT OR REPLACE INTO tones(folder, url, etag, last_modified, name,"
-                            " size, mtime_ns, inode) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                            " size, mtime_ns, ctime_ns, inode)"
+                            " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
                             &code);
     for (size_t i = 0; code == SQLITE_OK && i < entries.size(); ++i) {
         const Entry& entry = entries[i];
@@ -245,12 +268,59 @@ bool Database::Write(const std::vector<Entry>& entries, std::string* problem) {
         BindText(put.get(), 5, entry.file.name);
         sqlite3_bind_int64(put.get(), 6, entry.file.size);
         sqlite3_bind_int64(put.get(), 7, entry.file.mtimeNs);
-        sqlite3_bind_int64(put.get(), 8, static_cast<sqlite3_int64>(entry.file.inode));
+        sqlite3_bind_int64(put.get(), 8, entry.file.ctimeNs);
+        sqlite3_bind_int64(put.get(), 9, static_cast<sqlite3_int64>(entry.file.inode));
         code = sqlite3_step(put.get());
         if (code == SQLITE_DONE)
             code = SQLITE_OK;
     }
     put.reset();
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        *problem = Reason(m_db, code);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+
+std::vector<Entry> Database::Entries(const std::string& folder, std::string* problem) {
+    std::vector<Entry> entries;
+    int code = SQLITE_OK;
+    Statement all = Prepare(m_db,
+                            "SELECT etag, last_modified, name, size, mtime_ns, ctime_ns, inode, url"
+                            " FROM tones WHERE folder = ?1",
+                            &code);
+    if (code == SQLITE_OK) {
+        BindText(all.get(), 1, folder);
+        while ((code = sqlite3_step(all.get())) == SQLITE_ROW)
+            entries.push_back(ReadEntry(all.get(), folder, ColumnText(all.get(), 7)));
+    }
+    if (code != SQLITE_DONE) {
+        *problem = Reason(m_db, code);
+        entries.clear();
+    }
+    return entries;
+}
+
+bool Database::Remove(const std::string& folder, const std::vector<std::string>& urls,
+                      std::string* problem) {
+    int code = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        *problem = Reason(m_db, code);
+        return false;
+    }
+    Statement remove = Prepare(m_db, "DELETE FROM tones WHERE folder = ?1 AND url = ?2", &code);
+    for (size_t i = 0; code == SQLITE_OK && i < urls.size(); ++i) {
+        sqlite3_reset(remove.get());
+        BindText(remove.get(), 1, folder);
+        BindText(remove.get(), 2, urls[i]);
+        code = sqlite3_step(remove.get());
+        if (code == SQLITE_DONE)
+            code = SQLITE_OK;
+    }
+    remove.reset();
     if (code == SQLITE_OK)
         code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) {

@@ -20,11 +20,12 @@ struct StoredFile {
     std::string name; // a plain name inside the folder
     int64_t size = 0;
     int64_t mtimeNs = 0;
+    int64_t ctimeNs = 0; // changes with any write, even one that puts the mtime back
     uint64_t inode = 0;
 };
 
 struct Entry {
-    std::string folder;
+    std::string folder;       // the folder's real path
     std::string url;          // as the walk asked for it
     std::string etag;         // empty when the server sent none
     std::string lastModified; // empty when the server sent none
@@ -52,6 +53,12 @@ public:
     // Writes the entries in one transaction, replacing what was recorded for the same folder
     // and address. False, with *problem, when they could not be written.
     bool Write(const std::vector<Entry>& entries, std::string* problem);
+    // Every entry of folder; empty also when they cannot be read (then *problem says why).
+    std::vector<Entry> Entries(const std::string& folder, std::string* problem);
+    // Removes the entries of these addresses in folder, in one transaction. False, with
+    // *problem, when they could not be removed.
+    bool Remove(const std::string& folder, const std::vector<std::string>& urls,
+                std::string* problem);
 
     // Takes over an open connection; Open is the way to get one.
     explicit Database(sqlite3* db) : m_db(db) {}

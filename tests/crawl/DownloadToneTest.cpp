@@ -2,7 +2,9 @@
 // the stall watchdog and Cancel.
 #include "platform/pump/pump.h"
 #include "platform/text/text.h"
+#include "platform/record/record.h"
 #include "tests/support/CrawlFixture.h"
+#include "tests/support/ExfatFolder.h"
 
 #include <atomic>
 #include <chrono>
@@ -490,6 +492,15 @@ TEST_F(RecordTest, AToneTheRecordVouchesForIsAskedForOnlyIfItChanged) {
          },
          false,
          {{"Rec.l6t", old}}},
+        {"file written over with its mtime put back",
+         true,
+         [this] {
+             const auto mtime = std::filesystem::last_write_time(m_folder / "Rec.l6t");
+             WriteFile("Rec.l6t", Tone('x'));
+             std::filesystem::last_write_time(m_folder / "Rec.l6t", mtime);
+         },
+         false,
+         {{"Rec.l6t", Tone('x')}, {"Rec[1].l6t", old}}},
         {"server without validators", false, [] {}, false, {{"Rec.l6t", old}}},
         {"validator changed",
          true,
@@ -599,6 +610,62 @@ TEST_F(RecordTest, ADamagedRecordIsSetAsideAndTheCrawlGoesOn) {
     }
     EXPECT_EQ(aside, 1);
     EXPECT_TRUE(Crawl().m_szRecordProblem.empty());
+    EXPECT_EQ(LastCondition(), "\"v1\"Mon, 01 Jan 2024 00:00:00 GMT");
+}
+
+// The record keys a folder by its real path, so every spelling of it shares what it holds;
+// and after a crawl that finished it forgets the files gone from the folder.
+TEST_F(RecordTest, EverySpellingOfAFolderIsOneAndFilesGoneAreForgotten) {
+    ServeRecordedTone();
+    m_server.Start();
+    EXPECT_EQ(Crawl().m_nNewTones, 1);
+    std::filesystem::create_directory_symlink(m_folder, m_folder.string() + "-link");
+    const std::string name = m_folder.filename().string();
+    for (const std::string& spelling : {m_folder.string() + "/", m_folder.string() + "/../" + name,
+                                        m_folder.string() + "-link"}) {
+        SCOPED_TRACE(spelling);
+        m_engine.m_folder = FromUtf8(spelling);
+        EXPECT_EQ(Crawl().m_nAlreadyThere, 1);
+        EXPECT_EQ(LastCondition(), "\"v1\"Mon, 01 Jan 2024 00:00:00 GMT");
+    }
+    std::filesystem::remove(m_folder.string() + "-link");
+
+    // A crawl of a page without the tone, after its file went: the record lets it go.
+    m_server.server().Get("/empty.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><body>nothing</body></html>", "text/html");
+    });
+    std::filesystem::remove(m_folder / "Rec.l6t");
+    CTestEngine engine;
+    engine.m_folder = FromUtf8(m_folder.string());
+    engine.m_pProgress = m_progress.get();
+    engine.Crawl(Url("/empty.html").c_str());
+    std::string problem;
+    auto database = record::Database::Open(record::DefaultPath(), &problem);
+    ASSERT_TRUE(database) << problem;
+    EXPECT_TRUE(database->Entries(std::filesystem::canonical(m_folder).string(), &problem).empty());
+}
+
+// A stick's file system numbers its files anew at every mount; the record tells a file by
+// its name, size and times there, so a stick plugged in again keeps its conditional requests.
+TEST_F(RecordTest, OnAStickMountedAgainTheToneIsStillAskedForOnlyIfItChanged) {
+    ExfatFolder stick;
+    if (!stick.SkipReason().empty())
+        GTEST_SKIP() << stick.SkipReason();
+    ServeRecordedTone();
+    m_server.Start();
+    m_engine.m_folder = FromUtf8(stick.Folder().string());
+    std::ofstream(stick.Folder() / "Other.l6t") << "met first after the next mount";
+    EXPECT_EQ(Crawl().m_nNewTones, 1);
+    struct stat before {};
+    ::stat((stick.Folder() / "Rec.l6t").c_str(), &before);
+
+    ASSERT_TRUE(stick.Remount());
+    struct stat other {
+    }, after{};
+    ::stat((stick.Folder() / "Other.l6t").c_str(), &other); // takes the first number
+    ::stat((stick.Folder() / "Rec.l6t").c_str(), &after);
+    EXPECT_NE(after.st_ino, before.st_ino) << "the files were numbered anew";
+    EXPECT_EQ(Crawl().m_nAlreadyThere, 1);
     EXPECT_EQ(LastCondition(), "\"v1\"Mon, 01 Jan 2024 00:00:00 GMT");
 }
 

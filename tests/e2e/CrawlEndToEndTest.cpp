@@ -310,8 +310,10 @@ TEST_F(EndToEndTest, AFolderThatGoesAwayStopsTheCrawlAndTheUserIsTold) {
     EXPECT_NE(m_boxes[0].text.find(FromUtf8(m_folder.string()) + u": No such file or directory"),
               std::u16string::npos)
         << ToWx(m_boxes[0].text);
-    EXPECT_EQ(Outcome().rfind(u"Stopped: 5 new tones stored, 1 failed, in ", 0), 0u)
-        << ToWx(Outcome());
+    // Tones whose names still waited for their batch's sync when the folder went fail with it.
+    EXPECT_EQ(Outcome().rfind(u"Stopped: ", 0), 0u) << ToWx(Outcome());
+    EXPECT_EQ(m_dlg->m_engine.m_outcome.m_nNewTones + m_dlg->m_engine.m_outcome.FailedTones(), 6);
+    EXPECT_GE(m_dlg->m_engine.m_outcome.FailedTones(), 1);
     EXPECT_TRUE(m_dlg->IsEnabled());
 }
 

@@ -71,6 +71,12 @@ public:
 
     const std::string& SkipReason() const { return m_skipReason; }
     std::filesystem::path Folder() const { return m_root / "stick"; }
+    // Unmounts the stick and mounts it again, as unplugging it and plugging it back in does.
+    bool Remount() {
+        return m_bMounted && Run("umount " + Quoted(Folder())) &&
+               Run("mount.exfat-fuse " + Quoted(m_loop) + " " + Quoted(Folder())) &&
+               IsFuseMount(Folder());
+    }
 
 private:
     static std::string Quoted(const std::filesystem::path& path) {

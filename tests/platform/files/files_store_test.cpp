@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -150,7 +151,61 @@ TEST_F(StoreTest, AProbeCreatesAFileToTellWhetherAFolderTakesFiles) {
     }
 }
 
-TEST_F(StoreTest, OnAnExfatStickTonesAreWrittenInPlaceNeverOverAFileNorLeftHalfWritten) {
+// Two copies of the program storing the same tones into one folder without links or
+// RENAME_NOREPLACE: a name appears only with all of its bytes, so the copy that comes second
+// finds the same bytes there and stores nothing, never a numbered duplicate.
+TEST_F(StoreTest, TwoCopiesRenamingUnderTheFolderLockStoreEachToneOnce) {
+    constexpr int kTones = 40;
+    auto bytesOf = [](int tone) {
+        return std::string(256 * 1024, char('A' + tone % 26)) + char(tone);
+    };
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<pid_t> copies;
+    for (int copy = 0; copy < 2; ++copy) {
+        const fs::path cache = m_root / ("cache-" + std::to_string(copy));
+        fs::create_directories(cache);
+        for (int tone = 0; tone < kTones; ++tone)
+            Write(cache / std::to_string(tone), bytesOf(tone));
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            char go = 0;
+            if (::read(start[0], &go, 1) != 1)
+                ::_exit(2);
+            for (int tone = 0; tone < kTones; ++tone) {
+                const fs::path name = m_root / "tones" / ("Tone" + std::to_string(tone) + ".l6t");
+                int error = Store(cache / std::to_string(tone), name, StoreWay::RenameUnderLock);
+                if (error == EEXIST &&
+                    Read(name) != bytesOf(tone)) // as the engine would: a variant
+                    error = Store(cache / std::to_string(tone), name.string() + "[1]",
+                                  StoreWay::RenameUnderLock);
+                if (error != 0 && error != EEXIST)
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        copies.push_back(pid);
+    }
+    ASSERT_EQ(::write(start[1], "go", 2), 2);
+    for (const pid_t pid : copies) {
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ::close(start[0]);
+    ::close(start[1]);
+    std::vector<std::string> expected;
+    for (int tone = 0; tone < kTones; ++tone)
+        expected.push_back("Tone" + std::to_string(tone) + ".l6t");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Tones(), expected) << "each tone once, and no temporary or lock file left";
+    for (int tone = 0; tone < kTones; ++tone)
+        EXPECT_TRUE(Read(m_root / "tones" / ("Tone" + std::to_string(tone) + ".l6t")) ==
+                    bytesOf(tone));
+}
+
+TEST_F(StoreTest, OnAnExfatStickTonesAreRenamedIntoPlaceNeverOverAFileNorLeftHalfWritten) {
     ExfatFolder stick;
     if (!stick.SkipReason().empty())
         GTEST_SKIP() << stick.SkipReason();
@@ -159,30 +214,30 @@ TEST_F(StoreTest, OnAnExfatStickTonesAreWrittenInPlaceNeverOverAFileNorLeftHalfW
     // No hard links, no RENAME_NOREPLACE, and no ':' or '?' in names: the probe finds it all.
     FolderTraits traits;
     ASSERT_EQ(ProbeFolder(FromUtf8(tones.string()).c_str(), &traits), 0);
-    EXPECT_EQ(traits.way, StoreWay::WriteInPlace);
+    EXPECT_EQ(traits.way, StoreWay::RenameUnderLock);
     EXPECT_TRUE(traits.refusesReservedCharacters);
 
     const fs::path cached = m_root / "cache" / "Pad[1].l6t";
     Write(cached, "tone bytes");
-    ASSERT_EQ(Store(cached, tones / "Pad.l6t", StoreWay::WriteInPlace), 0);
+    ASSERT_EQ(Store(cached, tones / "Pad.l6t", StoreWay::RenameUnderLock), 0);
     EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
     const fs::path other = m_root / "cache" / "Pad[2].l6t";
     Write(other, "other bytes");
-    EXPECT_EQ(Store(other, tones / "Pad.l6t", StoreWay::WriteInPlace), EEXIST);
+    EXPECT_EQ(Store(other, tones / "Pad.l6t", StoreWay::RenameUnderLock), EEXIST);
     EXPECT_EQ(Store(other, tones / "Pad.l6t"), EEXIST);
     EXPECT_EQ(Read(tones / "Pad.l6t"), "tone bytes");
 
     // Not told the way, the store finds it; a tone larger than half the free room still fits,
-    // as its temporary copy is gone before it is written in place.
+    // as its one temporary copy is what gets the name.
     const auto free = fs::space(tones).available;
     const std::string large(free * 3 / 5, 'L');
     Write(m_root / "cache" / "Large.l6t", large);
     ASSERT_EQ(Store(m_root / "cache" / "Large.l6t", tones / "Large.l6t"), 0);
     EXPECT_TRUE(Read(tones / "Large.l6t") == large);
 
-    // The stick is full: the half-written file goes, and nothing else is left.
+    // The stick is full: the half-written temporary file goes, and nothing else is left.
     Write(m_root / "cache" / "Huge.l6t", std::string(free, 'H'));
-    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t", StoreWay::WriteInPlace),
+    EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t", StoreWay::RenameUnderLock),
               ENOSPC);
     EXPECT_EQ(Store(m_root / "cache" / "Huge.l6t", tones / "Huge.l6t"), ENOSPC);
     EXPECT_EQ(Names(tones), (std::vector<std::string>{"Large.l6t", "Pad.l6t"}));

@@ -22,7 +22,8 @@ std::vector<record::Entry> Batch(const std::string& writer, int batch) {
         entry.url = "http://127.0.0.1/l6file/" + writer + "/" + std::to_string(batch) + "/" +
                     std::to_string(i);
         entry.etag = "\"" + std::to_string(i) + "\"";
-        entry.file = {"Tone" + std::to_string(i) + ".l6t", 5000, 1700000000000000000, i + 1};
+        entry.file = {"Tone" + std::to_string(i) + ".l6t", 5000, 1700000000000000000,
+                      1700000000000000000, i + 1};
     }
     return entries;
 }
