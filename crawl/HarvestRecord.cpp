@@ -80,7 +80,7 @@ void CHarvestRecord::Fail(const std::string& why) {
 CHarvestRecord::CFolder& CHarvestRecord::FolderOf(const std::u16string& folder) {
     auto [known, isNew] = m_folders.try_emplace(folder);
     if (isNew) {
-        known->second.m_szKey = RealPath(ToUtf8(folder));
+        known->second.m_szKey = RealPath(ToNativeName(folder));
         known->second.m_bLastingInodes = FileSystemTraits(folder.c_str()).lastingInodes;
     }
     return known->second;
@@ -142,7 +142,8 @@ void CHarvestRecord::Remember(const std::u16string& folder, LPCWSTR url,
     entry.url = ToUtf8(url);
     entry.etag = ToUtf8(validators.m_szETag);
     entry.lastModified = ToUtf8(validators.m_szLastModified);
-    std::optional<record::StoredFile> file = StatFile(entry.folder, ToUtf8(PathFindFileName(path)));
+    std::optional<record::StoredFile> file =
+        StatFile(entry.folder, ToNativeName(PathFindFileName(path)));
     if (!file)
         return; // gone already: nothing to vouch for
     entry.file = std::move(*file);

@@ -282,7 +282,8 @@ TEST_F(CommandLineTest, CrawlsTheDemoLibraryWithoutADisplay) {
     // its bytes are used as they came.
     m_folder = m_home / "T\xF6ne";
     const DemoLibrary library = DemoLibrary::Make(4, 6);
-    ServeDemoLibrary(m_server.server(), library);
+    DemoStats stats;
+    ServeDemoLibrary(m_server.server(), library, &stats);
     m_server.Start();
 
     const Finished run = Crawl({"--url", m_server.Url(library.PagePath(1)), "--folder",
@@ -310,6 +311,11 @@ TEST_F(CommandLineTest, CrawlsTheDemoLibraryWithoutADisplay) {
     EXPECT_EQ(LastLine(run.out).rfind(std::to_string(expected.size()) + " new tones stored", 0), 0u)
         << run.out;
     EXPECT_EQ(run.err, "");
+
+    // The harvest record knows that folder by its bytes too: a second crawl only asks.
+    const long toneRequests = stats.toneRequests;
+    Crawl({"--url", m_server.Url(library.PagePath(1)), "--folder", m_folder.string()});
+    EXPECT_EQ(stats.notModified, stats.toneRequests - toneRequests);
 }
 
 TEST_F(CommandLineTest, AFailedToneFinishesWithStatus1) {
