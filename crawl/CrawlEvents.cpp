@@ -53,5 +53,9 @@ void CCrawlEngine::PageTakenOn(LPCWSTR url) {
 }
 
 void CCrawlEngine::SaveReport() {
-    m_outcome.m_report.Save(SaveFolderFromField(ReadSaveFolder()));
+    const std::u16string folder = SaveFolderFromField(ReadSaveFolder());
+    // What failed is still shown now; only a later retry from it is lost, and the user is told.
+    if (!m_outcome.m_report.Save(folder) && !m_outcome.m_report.IsEmpty())
+        m_outcome.m_szReportProblem = u"the list of what failed could not be kept for a retry in " +
+                                      FromNativeName(CrawlReportPath(folder));
 }

@@ -44,6 +44,8 @@ std::u16string FormatOutcome(const CCrawlOutcome& outcome, bool bCancelled,
         line += u"; " + outcome.m_szFirstFailure;
     if (!outcome.m_szRecordProblem.empty())
         line += u"; the harvest record could not be used: " + outcome.m_szRecordProblem;
+    if (!outcome.m_szReportProblem.empty())
+        line += u"; " + outcome.m_szReportProblem;
     return line;
 }
 

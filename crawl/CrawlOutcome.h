@@ -37,6 +37,8 @@ struct CCrawlOutcome {
     std::u16string m_szFirstFailure;
     // Why the harvest record could not be used (every tone was downloaded); empty when it was.
     std::u16string m_szRecordProblem;
+    // Why the report of what failed could not be kept for a later retry; empty when it was.
+    std::u16string m_szReportProblem;
 
     // A tone that failed stays failed until a later link to the same address succeeds.
     void ToneFailed(LPCWSTR url) { m_failedTones.insert(url); }

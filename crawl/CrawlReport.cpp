@@ -166,9 +166,11 @@ bool CCrawlReport::Save(std::u16string_view folder) const {
         }
     }
     std::filesystem::rename(temporary, path, error);
-    if (error)
-        std::filesystem::remove(temporary, error);
-    return !error;
+    if (!error)
+        return true;
+    std::error_code ignored; // the rename's failure is the one to tell
+    std::filesystem::remove(temporary, ignored);
+    return false;
 }
 
 bool CCrawlReport::Load(std::u16string_view folder) {

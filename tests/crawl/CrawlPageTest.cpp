@@ -291,6 +291,21 @@ TEST_F(CrawlTest, APageThatCannotBeFetchedIsPassedOverOnce) {
     EXPECT_EQ(m_progress->GetPageStatusText(), u"Downloading page\r\n" + url);
 }
 
+TEST_F(CrawlTest, AReportOfFailuresThatCannotBeKeptIsTold) {
+    m_server.server().Get("/library.html", [&](const httplib::Request&, auto& res) {
+        res.set_content(Page(ToneLink("y.l6t")), "text/html");
+    });
+    m_server.server().Get(R"(/files/l6file/(.*))",
+                          [&](const httplib::Request&, auto& res) { res.status = 500; });
+    m_server.Start();
+    const std::filesystem::path report = CrawlReportPath(m_engine.m_folder);
+    std::filesystem::create_directories(report); // nothing can be renamed over a folder
+    m_engine.Crawl(Url("/library.html").c_str());
+    std::filesystem::remove_all(report);
+    EXPECT_NE(FormatOutcome(m_engine.m_outcome, false, 0).find(u"could not be kept for a retry"),
+              std::u16string::npos);
+}
+
 TEST_F(CrawlTest, RetryFetchesOnlyTheTonesThatFailedAndKeepsTheFailedPages) {
     std::atomic<bool> broken{true};
     m_server.server().Get("/library.html", [&](const httplib::Request& req, auto& res) {
