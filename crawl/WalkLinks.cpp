@@ -19,9 +19,8 @@ bool IsAllDigits(LPCWSTR text) {
 
 namespace {
 
-// One anchor's address and what the walk does with it.
-CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attributeName) {
-    CWalkedAnchor anchor;
+// Anchor i of the page, or none.
+CComPtr<IHTMLElement> AnchorAt(IHTMLElementCollection* pAnchors, LONG i) {
     VARIANT name, index;
     VariantInit(&name);
     VariantInit(&index);
@@ -32,6 +31,13 @@ CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attribut
     CComPtr<IHTMLElement> pAnchor;
     if (pDispatch)
         pDispatch->QueryInterface(IID_IHTMLElement, pAnchor.ppv());
+    return pAnchor;
+}
+
+// One anchor's address and what the walk does with it.
+CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attributeName) {
+    CWalkedAnchor anchor;
+    const CComPtr<IHTMLElement> pAnchor = AnchorAt(pAnchors, i);
     if (!pAnchor)
         return anchor;
 
@@ -56,16 +62,7 @@ CWalkedAnchor ReadAnchor(IHTMLElementCollection* pAnchors, LONG i, BSTR attribut
 // The address of anchor i when it is a numbered page link (and no tone link), in href; its
 // text is read first, so that other anchors cost no address.
 bool ReadPageLink(IHTMLElementCollection* pAnchors, LONG i, BSTR attributeName, CVariant& href) {
-    VARIANT name, index;
-    VariantInit(&name);
-    VariantInit(&index);
-    name.vt = VT_I4;
-    name.lVal = i;
-    CComPtr<IDispatch> pDispatch;
-    pAnchors->item(name, index, &pDispatch);
-    CComPtr<IHTMLElement> pAnchor;
-    if (pDispatch)
-        pDispatch->QueryInterface(IID_IHTMLElement, pAnchor.ppv());
+    const CComPtr<IHTMLElement> pAnchor = AnchorAt(pAnchors, i);
     CBstr text;
     if (!pAnchor || (pAnchor->get_innerText(&text), !IsAllDigits(text.get())))
         return false;

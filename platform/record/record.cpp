@@ -161,6 +161,26 @@ Entry ReadEntry(sqlite3_stmt* row, const std::string& folder, const std::string&
     return entry;
 }
 
+// A write transaction, taken at once so that a second writer waits for it as a whole.
+bool BeginTransaction(sqlite3* db, std::string* problem) {
+    const int code = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        *problem = Reason(db, code);
+    return code == SQLITE_OK;
+}
+
+// Commits what the transaction did when code says all went well; else undoes it.
+bool EndTransaction(sqlite3* db, int code, std::string* problem) {
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        *problem = Reason(db, code);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<Database> Database::Open(const std::string& path, std::string* problem) {
@@ -248,11 +268,9 @@ std::optional<Entry> Database::Find(const std::string& folder, const std::string
 }
 
 bool Database::Write(const std::vector<Entry>& entries, std::string* problem) {
-    int code = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-        *problem = Reason(m_db, code);
+    int code = SQLITE_OK;
+    if (!BeginTransaction(m_db, problem))
         return false;
-    }
     Statement put = Prepare(m_db,
                             "INSERT OR REPLACE INTO tones(folder, url, etag, last_modified, name,"
                             " size, mtime_ns, ctime_ns, inode)"
@@ -275,14 +293,7 @@ bool Database::Write(const std::vector<Entry>& entries, std::string* problem) {
             code = SQLITE_OK;
     }
     put.reset();
-    if (code == SQLITE_OK)
-        code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-        *problem = Reason(m_db, code);
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-    }
-    return true;
+    return EndTransaction(m_db, code, problem);
 }
 
 std::vector<Entry> Database::Entries(const std::string& folder, std::string* problem) {
@@ -306,11 +317,9 @@ std::vector<Entry> Database::Entries(const std::string& folder, std::string* pro
 
 bool Database::Remove(const std::string& folder, const std::vector<std::string>& urls,
                       std::string* problem) {
-    int code = sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-        *problem = Reason(m_db, code);
+    int code = SQLITE_OK;
+    if (!BeginTransaction(m_db, problem))
         return false;
-    }
     Statement remove = Prepare(m_db, "DELETE FROM tones WHERE folder = ?1 AND url = ?2", &code);
     for (size_t i = 0; code == SQLITE_OK && i < urls.size(); ++i) {
         sqlite3_reset(remove.get());
@@ -321,14 +330,7 @@ bool Database::Remove(const std::string& folder, const std::vector<std::string>&
             code = SQLITE_OK;
     }
     remove.reset();
-    if (code == SQLITE_OK)
-        code = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-        *problem = Reason(m_db, code);
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-    }
-    return true;
+    return EndTransaction(m_db, code, problem);
 }
 
 std::string DefaultPath() {
