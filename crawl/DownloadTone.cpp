@@ -9,11 +9,11 @@
 #include "naming/Naming.h"
 #include "platform/clock.h"
 #include "platform/com/com_ptr.h"
+#include "platform/net/urlmon.h"
 #include "platform/text/text.h"
 
 namespace {
 
-constexpr long kNotModified = 304;
 
 // The name shown while a tone downloads: the value after "pmw_filename=" up to the next
 // '/', or else the URL's tail; percent escapes decoded up to a '?' or '#'.
@@ -130,7 +130,7 @@ bool CCrawlEngine::AttemptTone(LPCWSTR url, int retriesLeft) {
         return false;
     }
     CValidators validators;
-    if (ReadAnswer(pObserver->m_pBinding, &validators) == kNotModified)
+    if (ReadAnswer(pObserver->m_pBinding, &validators) == HTTP_STATUS_NOT_MODIFIED)
         ToneUnchanged(url);
     else
         StoreTone(url, pObserver->m_szCacheFile, validators);

@@ -102,6 +102,9 @@ struct IBinding : IUnknown {
 inline constexpr IID IID_IBindingBodyLimit = {
     0x2F4B8D61, 0x7C3A, 0x4E25, {0xA6, 0x0E, 0x93, 0x51, 0xD4, 0x7B, 0x28, 0xC6}};
 
+// The status that answers a conditional request whose copy is still current.
+inline constexpr long HTTP_STATUS_NOT_MODIFIED = 304;
+
 // What the server answered for a binding, as far as it is known yet.
 struct IBindingHttpInfo : IUnknown {
     // The address after redirects.

@@ -14,7 +14,6 @@ namespace urlmon {
 
 namespace {
 
-constexpr long kNotModified = 304;
 constexpr long kTooManyRequests = 429;
 constexpr long kServiceUnavailable = 503;
 
@@ -122,7 +121,7 @@ bool Binding::OnHeadersComplete() {
     }
     if (service)
         service->Answered(m_host, GetTickCount());
-    if (status == kNotModified) {
+    if (status == HTTP_STATUS_NOT_MODIFIED) {
         // The copy the request named is current: nothing is fetched. Unasked, it is no
         // answer at all.
         if (!m_bConditional) {
