@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // The name shown while a tone downloads: the value after "pmw_filename=" up to the next
 // '/', or else the URL's tail; percent escapes decoded up to a '?' or '#'.
 void MakeDisplayName(LPCWSTR url, WCHAR (&szName)[MAX_PATH]) {
