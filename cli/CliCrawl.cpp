@@ -202,8 +202,8 @@ std::u16string CCliCrawl::StatusText() {
         FormatElapsed(ElapsedSeconds(m_ftStart, GetSystemTimeAsFileTime())) + u" | ";
     if (const std::u16string pages = m_meter.PagesText(); !pages.empty())
         text += pages + u" | ";
-    text += FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " +
-            FormatBytes(m_meter.Bytes());
+    text +=
+        FormatNumber(m_engine.m_outcome.m_nNewTones) + u" stored | " + FormatBytes(m_meter.Bytes());
     if (rate)
         text += u" at " + FormatBytes(*rate) + u"/s";
     if (!m_szServerWait.empty())

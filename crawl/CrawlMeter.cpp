@@ -76,8 +76,8 @@ std::u16string CCrawlMeter::PagesText() const {
 }
 
 std::u16string CCrawlMeter::TonesText() const {
-    return FormatNumber(m_nStored) + u" stored, " + FormatNumber(m_nAlreadyThere) + u" already there, " +
-           FormatNumber(m_nFailed) + u" failed";
+    return FormatNumber(m_nStored) + u" stored, " + FormatNumber(m_nAlreadyThere) +
+           u" already there, " + FormatNumber(m_nFailed) + u" failed";
 }
 
 std::u16string CCrawlMeter::SpeedText() {

@@ -175,7 +175,7 @@ private:
     bool m_bConditional = false; // the request carries validators: a 304 is an answer
     bool m_bRequestSent = false;
     uint32_t m_dwSent = 0;    // tick the request went out
-    int m_nRestarts = 0; // times the request went out again unanswered
+    int m_nRestarts = 0;      // times the request went out again unanswered
     bool m_bAnswered = false; // a status line came since
     // Waiting because the server pushed back: until this tick, and how long in all so far.
     bool m_bServerWait = false;
