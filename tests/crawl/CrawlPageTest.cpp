@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -24,6 +25,32 @@ std::string PageLink(int n, const std::string& text = "") {
 std::string ToneLink(const std::string& name) {
     return "<a href=\"/files/l6file/" + name + "\">" + name + "</a>";
 }
+
+// Queued for every pump pass while active: keeps the pump busy while giving the server's
+// thread the moment it needs to see each request.
+void YieldToServer(const std::shared_ptr<bool>& active) {
+    if (!*active)
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    PostThreadMessage([active] { YieldToServer(active); });
+}
+
+// Every reading of the clock moves it on by 100 ms, so stalls come at once, while the server
+// is given its moments. Both end with the scope.
+class CFastClockWithServerTime {
+public:
+    CFastClockWithServerTime() {
+        SetTickCountForTesting([tick = m_pTick] { return *tick += 100; });
+        PostThreadMessage([active = m_pActive] { YieldToServer(active); });
+    }
+    ~CFastClockWithServerTime() { *m_pActive = false; }
+    CFastClockWithServerTime(const CFastClockWithServerTime&) = delete;
+    CFastClockWithServerTime& operator=(const CFastClockWithServerTime&) = delete;
+
+private:
+    std::shared_ptr<uint32_t> m_pTick = std::make_shared<uint32_t>(0);
+    std::shared_ptr<bool> m_pActive = std::make_shared<bool>(true);
+};
 
 TEST(LinkRules, ClassifyAnchorsByAddressAndText) {
     EXPECT_TRUE(IsAllDigits(u"12"));
@@ -256,20 +283,9 @@ TEST_F(CrawlTest, AToneThatStallsAheadGetsItsAttempts) {
         HoldBody(res, 1000, "application/octet-stream");
     });
     m_server.Start();
-    uint32_t tick = 0;
-    SetTickCountForTesting([&tick] { return tick += 100; });
-    // Keeps the pump busy while giving the server the moment it needs to see each request.
-    bool active = true;
-    std::function<void()> yield = [&] {
-        if (!active)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        PostThreadMessage(yield);
-    };
-    PostThreadMessage(yield);
+    const CFastClockWithServerTime fastClock;
     m_engine.m_nMaxConnections = 2;
     m_engine.CrawlPage(Url("/library.html").c_str());
-    active = false;
 
     EXPECT_EQ(hits, 3);
     EXPECT_EQ(Folder().size(), 1u);
@@ -371,20 +387,9 @@ TEST_F(CrawlTest, APageThatNeverCompletesIsTriedThreeTimesThenFails) {
         HoldBody(res, 100, "text/html");
     });
     m_server.Start();
-    uint32_t tick = 0;
-    SetTickCountForTesting([&tick] { return tick += 100; });
-    // Keeps the pump busy while giving the server the moment it needs to see each request.
-    bool active = true;
-    std::function<void()> yield = [&] {
-        if (!active)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        PostThreadMessage(yield);
-    };
-    PostThreadMessage(yield);
+    const CFastClockWithServerTime fastClock;
 
     m_engine.CrawlPage(Url("/library.html").c_str());
-    active = false;
 
     EXPECT_EQ(hits, 3);
     EXPECT_EQ(m_engine.m_outcome.m_nFailedPages, 1);
