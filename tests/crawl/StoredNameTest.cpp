@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <stdlib.h>
+
 namespace {
 
 std::u16string Storable(std::u16string name, bool* ok = nullptr, bool refusesReserved = false) {
@@ -77,11 +79,16 @@ TEST(StoredName, ShortensTooLongNamesKeepingTheExtensionAndWholeCharacters) {
 class FilesIdenticalTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() / "pm-identical-test";
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
+        // Each test runs in its own process, possibly beside the other: one folder each.
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pm-identical-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
     std::u16string Write(const std::string& name, const std::string& bytes) {
         std::ofstream(m_dir / name, std::ios::binary) << bytes;
         return FromUtf8((m_dir / name).string());
