@@ -16,7 +16,9 @@
 # milliseconds, as a server a round trip away would; --connections N sets the crawler's
 # MaxConnections (default 4) and the parallel curl floor's --parallel-max.
 # --disk puts every folder on the root file system (/var/tmp) instead of a tmpfs, so that what
-# storing costs on a disk (the syncs that keep tones whole across a power cut) shows.
+# storing costs on a disk (the syncs that keep tones whole across a power cut) shows. Each crawl
+# then starts from a clean disk: what an earlier client left unwritten is synced before it, so
+# that a crawler which syncs does not pay for a client that did not.
 # --against REV also builds the program as it was at git revision REV and crawls with it in
 # every round, taking turns at going first, so the two builds are measured side by side.
 # Beside Wget, each round times one curl --parallel --parallel-max N over the same URL list:
@@ -116,6 +118,9 @@ fi
 SERVER=
 trap 'if [ -n "$SERVER" ]; then kill $SERVER 2>/dev/null || true; fi; rm -rf "$WORK"' EXIT
 
+# settle: with --disk, writes what is pending on the disk before a timed crawl.
+settle() { if [ -n "$DISK" ]; then sync -f "$WORK" && sleep 1; fi; }
+
 # crawl ROUND_DIR [STATE_DIR] [PROGRAM] [TAG]: the crawler (by default this checkout's)
 # harvests into ROUND_DIR/tonesTAG, its cache beside it, its harvest record in STATE_DIR (by
 # default one of the round's own, so it starts empty); the figures go to ROUND_DIR/crawlTAG.txt.
@@ -126,6 +131,7 @@ crawl() {
   printf '[Config]\nLastURL=%s\nLastPath=%s\nMaxConnections=%s\n' "$URL" "$dir/tones$tag" "$CONNECTIONS" \
     >"$dir/config$tag/Patchmere Crawler/pmcrawler-bench.conf"
   local drive=(bash scripts/bench_drive.sh "$program" "$dir/crawl$tag.txt")
+  settle
   if [ -n "${DISPLAY:-}" ]; then
     XDG_CONFIG_HOME="$dir/config$tag" XDG_STATE_HOME="$state" TMPDIR="$dir/tmp$tag" "${drive[@]}"
   else
@@ -151,6 +157,7 @@ before() { crawl "$1" "" "$WORK/before/pmcrawler-bench" -before; }
 cli() {
   local dir=$1 timing
   mkdir -p "$dir/cli-tmp"
+  settle
   timing=$(XDG_STATE_HOME="$dir/cli-state" TMPDIR="$dir/cli-tmp" /usr/bin/time -f '%e %U %S %M' env -u DISPLAY \
     "$WORK/pmcrawler-bench" --quiet --url "$URL" --folder "$dir/cli-tones" 2>&1 >/dev/null |
     tail -n 1)
