@@ -1,5 +1,5 @@
-// A downloaded tone waiting for its name: its bytes are staged on the folder's file system
-// and on their way to the disk; its name appears with the next batch (CCrawlEngine).
+// A downloaded tone waiting for its name: its bytes are staged on the folder's file system,
+// to be synced with the next batch, when its name appears (CCrawlEngine).
 #pragma once
 
 #include "crawl/HarvestRecord.h"

@@ -107,16 +107,15 @@ std::u16string WhyNotStored(Outcome outcome, int error) {
 } // namespace
 
 // Storing happens in two steps. StoreTone stages the tone's bytes on the folder's file system
-// under no tone's name and lets them start on their way to the disk. FinishStores then, for a
-// batch of such tones, syncs their bytes, gives them their names in the walk's order, syncs
-// the folder, and only then tells the harvest record, so neither a name nor the record ever
-// runs ahead of the bytes on the disk. On file systems that sync as a whole (ext4, XFS,
-// btrfs) one sync of the file system serves the whole batch, where a sync per file would cost
-// a flush of the disk's cache per tone (about 4 ms each here, more than the tone's transfer);
-// it also writes out what other programs left pending there, which is its price. A batch ends
-// once a second (kStoreBatchMs), when kMaxStagedCopies temporary copies are open, and at the
-// crawl's end. Elsewhere each file is synced on its own, so there is nothing to gain by
-// waiting and each tone is named at once.
+// under no tone's name. FinishStores then, for a batch of such tones, syncs their bytes, gives
+// them their names in the walk's order, syncs the folder, and only then tells the harvest
+// record, so neither a name nor the record ever runs ahead of the bytes on the disk. On file
+// systems that sync as a whole (ext4, XFS, btrfs) one sync of the file system serves the whole
+// batch, where a sync per file would cost a flush of the disk's cache per tone (about 4 ms each
+// here, more than the tone's transfer); it also writes out what other programs left pending there,
+// which is its price. A batch ends once a second (kStoreBatchMs), when kMaxStagedCopies temporary
+// copies are open, and at the crawl's end. Elsewhere each file is synced on its own, so there is
+// nothing to gain by waiting and each tone is named at once.
 void CCrawlEngine::StoreTone(LPCWSTR url, LPCWSTR cacheFile, const CValidators& validators) {
     if (!*cacheFile) {
         // A transfer that reported success but named no file has nothing to store; the

@@ -163,11 +163,6 @@ int PartFile::FinishWriting() {
     return 0;
 }
 
-void PartFile::StartWritingOut() {
-    // Only a hint: where the call is not offered, the later sync does all the work.
-    ::sync_file_range(m_file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
 int PartFile::SyncData() {
     return ::fdatasync(m_file.get()) == 0 ? 0 : (errno ? errno : EIO);
 }

@@ -87,9 +87,6 @@ public:
     // Ends writing with what closing reports (network file systems may report a failed write
     // only then) while the file stays open and locked. 0 or an errno value.
     int FinishWriting();
-    // Starts writing the bytes to the disk without waiting for it, so that a later sync of
-    // them, or of the whole file system, finds little left to do.
-    void StartWritingOut();
     // Syncs the bytes to the disk. 0 or an errno value.
     int SyncData();
     // Removes the name now, if it still holds this file, and closes it.
@@ -103,9 +100,9 @@ private:
 
 // A file's bytes on their way to a name in a folder. They are first staged on the folder's
 // file system under no tone's name: the source itself when it is a file of its own there that
-// can be linked, else a locked temporary copy in the folder; their writing to the disk starts
-// at once. Once they are synced (SyncFileSystem for the folder, or Sync), Name gives them a
-// name; nothing is left behind but what was named.
+// can be linked, else a locked temporary copy in the folder. Once they are synced
+// (SyncFileSystem for the folder, or Sync), Name gives them a name; nothing is left behind but
+// what was named.
 class StagedFile {
 public:
     // source is a file about to be deleted (a cache file); folder is where it is to be named.
