@@ -152,8 +152,11 @@ void CCrawlerDlg::RunCrawlSession(const std::function<void()>& crawl) {
     SetOutcome(FormatOutcome(outcome, bCancelled, elapsedSeconds));
     ShowAfterCrawl();
     // A long crawl is left to run behind other windows; its end is told where the user is.
-    if (!bInFront && elapsedSeconds > kNotifyAfterSeconds)
-        ShowNotification(u"Patchmere Crawler", FormatOutcomeSummary(outcome, bCancelled));
+    // Without a notification service the window asks for attention instead (its entry in
+    // the task bar is marked until the user comes to it).
+    if (!bInFront && elapsedSeconds > kNotifyAfterSeconds &&
+        !ShowNotification(u"Patchmere Crawler", FormatOutcomeSummary(outcome, bCancelled)))
+        RequestUserAttention(wxUSER_ATTENTION_ERROR);
     if (!outcome.m_szStopReason.empty())
         MessageBox(this, outcome.m_szStopReason, u"Patchmere Crawler", MB_OK | MB_ICONERROR);
 }
